@@ -1,0 +1,108 @@
+#include "admin/run.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string_view>
+
+#include "admin/context.h"
+#include "admin/listing.h"
+#include "admin/options.h"
+#include "config/config_pass.h"
+#include "config/file_safety.h"
+#include "spooler/printers_conf_scan.h"
+
+namespace zorv {
+namespace {
+
+void printUsage() {
+  std::printf("\nUsage: \n");
+  std::printf("  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
+  std::printf("  zorvadmin [-x Remove-Printer-name]\n\n");
+}
+
+bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+// Operands that would write a broken file are refused before anything is read.
+int checkOperandShape(const AdminContext& context) {
+  if (context.command == AdminCommand::List) return kExitOk;
+  if (context.printerName.empty()) {
+    std::fprintf(stderr, "zorvadmin: the queue name must not be empty\n");
+    return kExitRefused;
+  }
+  if (hasLineBreak(context.printerName.view())) {
+    std::fprintf(stderr, "zorvadmin: the queue name must not contain a line break\n");
+    return kExitRefused;
+  }
+  if (context.command == AdminCommand::Add && hasLineBreak(context.devicePath.view())) {
+    std::fprintf(stderr, "zorvadmin: the device path must not contain a line break\n");
+    return kExitRefused;
+  }
+  return kExitOk;
+}
+
+int checkOperandsWithCups(AdminContext& context) {
+  if (context.command != AdminCommand::Add) return kExitOk;
+  if (spoolerExists(context.spoolerQueues, context.printerName.c_str()) != 0) {
+    std::printf("\n %s can't find in CUPS Spooler Entry!!\n\n", context.printerName.c_str());
+    return kExitRefused;
+  }
+  if (context.devicePath.empty()) {
+    std::printf("Please input -o [Printer Device Path]\n");
+    return kExitRefused;
+  }
+  return kExitOk;
+}
+
+int exitStatusFor(PassResult result) {
+  switch (result) {
+    case PassResult::Ok: return kExitOk;
+    case PassResult::Refused: return kExitRefused;
+    case PassResult::FileError: return kExitFileError;
+  }
+  return kExitFileError;
+}
+
+// The rewrite pass, then the new file into place; on any failure the
+// configuration and its backup stay as they were.
+int rewriteConfig(AdminContext& context) {
+  context.entryCount = 0;
+  context.unlistedCount = 0;
+  const PassResult result = runConfigPass(context, context.command);
+  if (result != PassResult::Ok) return exitStatusFor(result);
+  if (rotateConfigFiles(context.files) != 0) {
+    ::unlink(context.files.newFile.c_str());
+    return kExitFileError;
+  }
+  return kExitOk;
+}
+
+int runWithContext(AdminContext& context, int argc, const char* const* argv) {
+  if (argc == 1) printUsage();
+  parseOptions(argc, argv, context);
+  if (const int status = checkOperandShape(context); status != kExitOk) return status;
+
+  if (const PassResult read = runConfigPass(context, AdminCommand::List); read != PassResult::Ok) {
+    return exitStatusFor(read);
+  }
+  if (context.command != AdminCommand::List) {
+    if (const int status = checkOperandsWithCups(context); status != kExitOk) return status;
+    if (const int status = rewriteConfig(context); status != kExitOk) return status;
+  }
+  for (int index = 0; index < context.entryCount; ++index) scanSpoolerConfig(context, index);
+  printListing(&context);
+  return kExitOk;
+}
+
+}  // namespace
+
+int runAdmin(int argc, const char* const* argv) {
+  if (::geteuid() != 0) {
+    std::fprintf(stderr, "This Command must be run as root\n");
+    return kExitNotRoot;
+  }
+  auto context = createContext(configFilesFromEnvironment());
+  return runWithContext(*context, argc, argv);
+}
+
+}  // namespace zorv

@@ -1,0 +1,26 @@
+// Fixed 256-byte text fields: every copy into them is bounded and cuts
+// longer text, so no value read from a file can overrun a record.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace zorv {
+
+constexpr std::size_t kTextFieldSize = 256;
+
+struct TextField {
+  std::array<char, kTextFieldSize> bytes{};  // always NUL-terminated
+
+  const char* c_str() const { return bytes.data(); }
+  bool empty() const { return bytes[0] == '\0'; }
+  std::string_view view() const { return bytes.data(); }
+  bool operator==(std::string_view text) const { return view() == text; }
+};
+
+// Copies at most 255 characters of text (stopping at a NUL) into field.
+void copyText(TextField& field, std::string_view text);
+
+}  // namespace zorv

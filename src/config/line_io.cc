@@ -1,0 +1,136 @@
+#include "config/line_io.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace zorv {
+namespace {
+
+bool isTerminator(char c) { return c == '\r' || c == '\n'; }
+
+Line completeLine(const LineBuffer& buffer) {
+  return Line{buffer.text.data(), buffer.textLength, buffer.terminatorLength,
+              buffer.fullTextLength + buffer.terminatorLength,
+              buffer.fullTextLength > buffer.textLength};
+}
+
+// read() that retries what the caller wants retried.
+long readChunk(int fd, char* chunk, bool retryEagain) {
+  for (;;) {
+    const long got = ::read(fd, chunk, kReadChunkSize);
+    if (got >= 0) return got;
+    if (errno == EINTR || (retryEagain && errno == EAGAIN)) continue;
+    return -1;
+  }
+}
+
+}  // namespace
+
+void LineBuffer::clear() {
+  text.fill('\0');
+  textLength = 0;
+  fullTextLength = 0;
+  terminatorLength = 0;
+}
+
+void LineBuffer::append(const char* bytes, int count) {
+  const int room = kMaxLineText - textLength;
+  const int kept = std::clamp(count, 0, room);
+  std::memcpy(text.data() + textLength, bytes, static_cast<std::size_t>(kept));
+  textLength += kept;
+  fullTextLength += count;
+}
+
+int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) {
+  if (position < 0 || position >= validBytes) return -1;
+  int end = position;
+  while (end < validBytes && !isTerminator(chunk[end])) ++end;
+  if (end == validBytes) return -1;
+  line.append(chunk + position, end - position);
+  line.terminatorLength = (end + 1 < validBytes && isTerminator(chunk[end + 1])) ? 2 : 1;
+  return end - position + line.terminatorLength;
+}
+
+ReadResult readLines(int fd, bool retryEagain, const LineHandler& handler) {
+  std::array<char, kReadChunkSize + 1> chunk{};
+  LineBuffer line;
+  // A line whose one-byte terminator ended a chunk waits for the next chunk:
+  // a CR or LF there belongs to its terminator, as it would within a chunk.
+  bool pending = false;
+  for (;;) {
+    const long got = readChunk(fd, chunk.data(), retryEagain);
+    if (got < 0) return ReadResult::ReadFailed;
+    const int validBytes = static_cast<int>(got);
+    int position = 0;
+    if (pending && validBytes > 0) {
+      if (isTerminator(chunk[0])) {
+        line.terminatorLength = 2;
+        position = 1;
+      }
+      pending = false;
+      if (handler(completeLine(line)) != 0) return ReadResult::Stopped;
+      line.clear();
+    }
+    if (validBytes == 0) break;
+    while (position < validBytes) {
+      const int taken = nextLine(line, chunk.data(), position, validBytes);
+      if (taken < 0) {
+        line.append(chunk.data() + position, validBytes - position);
+        break;
+      }
+      position += taken;
+      if (position == validBytes && line.terminatorLength == 1) {
+        pending = true;
+        break;
+      }
+      if (handler(completeLine(line)) != 0) return ReadResult::Stopped;
+      line.clear();
+    }
+  }
+  if (pending || line.fullTextLength > 0) {
+    if (handler(completeLine(line)) != 0) return ReadResult::Stopped;
+  }
+  return ReadResult::EndOfFile;
+}
+
+const char* skipSeparators(const char* text, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (text[i] != ' ' && text[i] != '\t' && text[i] != ':') return text + i;
+  }
+  return text;
+}
+
+std::string_view keywordValue(const Line& line, std::string_view keyword) {
+  const char* rest = line.text + keyword.size();
+  const int count = line.textLength - static_cast<int>(keyword.size());
+  const char* start = skipSeparators(rest, count);
+  return {start, static_cast<std::size_t>(line.text + line.textLength - start)};
+}
+
+int writeAll(int fd, const char* buffer, long length) {
+  if (::fsync(fd) != 0) return -1;
+  long written = 0;
+  while (written < length) {
+    const long result = ::write(fd, buffer + written, static_cast<std::size_t>(length - written));
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) {
+      if (result == 0) errno = EIO;  // no progress: never spin on it
+      return -1;
+    }
+    written += result;
+  }
+  ::sync();
+  return 0;
+}
+
+int writeLine(int fd, const Line& line) {
+  std::array<char, kMaxLineText + 2> bytes{};
+  std::memcpy(bytes.data(), line.text, static_cast<std::size_t>(line.textLength));
+  std::fill_n(bytes.data() + line.textLength, line.terminatorLength, '\n');
+  return writeAll(fd, bytes.data(), line.textLength + line.terminatorLength);
+}
+
+}  // namespace zorv

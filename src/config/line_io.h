@@ -1,0 +1,70 @@
+// Line reading and durable writing shared by every file pass: files are
+// read in 4096-byte chunks with fixed buffers and cut into lines at CR or
+// LF; every write is its own fsync, write and sync.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string_view>
+
+namespace zorv {
+
+constexpr int kReadChunkSize = 4096;
+constexpr int kMaxLineText = 1024;
+
+// One line being assembled, at most 1024 characters of text; the bytes of a
+// longer line beyond those are dropped but still counted.
+struct LineBuffer {
+  std::array<char, kMaxLineText + 1> text{};
+  int textLength = 0;        // bytes held in text
+  long fullTextLength = 0;   // bytes of text the line has in the file
+  int terminatorLength = 0;  // 0 (end of file), 1 or 2
+
+  void clear();
+  void append(const char* bytes, int count);
+};
+
+// A complete line as handed to a line handler.
+struct Line {
+  const char* text;
+  int textLength;
+  int terminatorLength;
+  long lineLength;  // bytes the line takes in the file, terminator included
+  bool truncated;   // the text held is shorter than the line's text
+
+  std::string_view view() const { return {text, static_cast<std::size_t>(textLength)}; }
+  bool startsWith(std::string_view prefix) const { return view().substr(0, prefix.size()) == prefix; }
+};
+
+// Appends the text from position up to the first CR or LF below validBytes
+// to line and returns the bytes taken, terminator included (a CR or LF right
+// after the terminator belongs to it). Returns -1 when no terminator lies
+// between position and validBytes, or position is not below validBytes.
+int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes);
+
+enum class ReadResult { EndOfFile, ReadFailed, Stopped };
+
+// Return 0 to go on, anything else to stop reading.
+using LineHandler = std::function<int(const Line&)>;
+
+// Reads fd to its end and hands each line to handler, a last line without a
+// terminator included. EINTR is retried, and EAGAIN too when retryEagain.
+// On ReadFailed errno tells why.
+ReadResult readLines(int fd, bool retryEagain, const LineHandler& handler);
+
+// The first of the first count characters of text that is not a space, tab
+// or colon; text itself when there is none or count is 0 or less.
+const char* skipSeparators(const char* text, int count);
+
+// The value of a keyword line: the text after the keyword with leading
+// separators skipped; trailing characters stay part of it.
+std::string_view keywordValue(const Line& line, std::string_view keyword);
+
+// fsync, write all length bytes, sync. Returns -1 (errno set) at the first
+// failure, without retrying anything but EINTR.
+int writeAll(int fd, const char* buffer, long length);
+
+// Writes the line's text and its terminator as that many newlines.
+int writeLine(int fd, const Line& line);
+
+}  // namespace zorv

@@ -1,0 +1,3 @@
+#include "admin/run.h"
+
+int main(int argc, char** argv) { return zorv::runAdmin(argc, argv); }

@@ -1,0 +1,73 @@
+#include "cli/cli_fixture.h"
+
+#include <cstdio>
+
+namespace zorv::test {
+
+const std::string kDefaultConfig =
+    "#\n# Quorx Printer Daemon for CUPS Configuration Data\n#\n\n"
+    "<Path>\n"
+    "# CUPS configuration files Path\n"
+    "#  Default  /etc/cups/\n"
+    "CUPS_ConfigPath   /etc/cups/\n\n"
+    "# LOG Directory Path\n#LogDirectoryPath /var/log/ZORV/\n\n"
+    "</Path>\n\n"
+    "# Printer entries\n#  Mapping each \"Printer-Name\" to \"Printer Device Port\".\n"
+    "# The \"Printer-Name\" has to be identical to the CUPS printer queue name.\n#\n"
+    "#  For example, if you prepare a printer named \"ZPR4410\" as a CUPS printer\n"
+    "#  queue name, and the printer is connected to the USB port \"/dev/usb/lp0\",\n"
+    "#  you can use the following three lines example just by removing the\n"
+    "#  comment symbol \"#\" of each line.\n"
+    "#<Printer  ZPR4410>\n"
+    "#DevicePath  /dev/usb/lp0\n"
+    "#</Printer>\n\n"
+    "<Ports>\n"
+    "# Status Monitor API socket port\n#  Default PORT  59787\nUI_Port  59787\n</Ports>\n";
+
+std::string configWith(const std::string& cupsConfigPath, const std::string& blocks) {
+  std::string content = kDefaultConfig;
+  const std::string defaultPath = "CUPS_ConfigPath   /etc/cups/";
+  content.replace(content.find(defaultPath), defaultPath.size(), "CUPS_ConfigPath   " + cupsConfigPath);
+  content.insert(content.find("<Ports>"), blocks);
+  return content;
+}
+
+std::string listing(const std::string& cupsConfigPath, const std::string& logPath, int uiPort,
+                    const std::vector<Row>& rows, const std::string& unlisted) {
+  std::string out = "\n CUPS_ConfigPath = " + cupsConfigPath + "\n LOG Path        = " + logPath +
+                    "\n UI Port         = " + std::to_string(uiPort) + "\n\n" +
+                    " Entry Num  : Spooler\t: Backend\t: FIFO path\t\t: Device Path \t: Status \n" + " " +
+                    std::string(76, '-') + "\n";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    out += "     [" + std::to_string(i) + "]    : " + row.spooler + " \t: " + row.backend + " \t\t: " + row.fifoPath +
+           " \t: " + row.devicePath + " \t: " + row.status + "\n";
+  }
+  return out + unlisted + "\n";
+}
+
+RunResult CliTest::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
+  std::vector<std::string> command{zorvadminPath()};
+  command.insert(command.end(), args.begin(), args.end());
+  std::map<std::string, std::string> fullEnv = CupsScheduler::shared().clientEnv();
+  fullEnv["ZORV_CONF"] = conf();
+  for (const auto& [name, value] : env) fullEnv[name] = value;
+  return runProgram(command, fullEnv);
+}
+
+RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args) const {
+  std::vector<std::string> command = wrapper;
+  command.push_back(zorvadminPath());
+  command.insert(command.end(), args.begin(), args.end());
+  std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
+  env["ZORV_CONF"] = conf();
+  return runProgram(command, env);
+}
+
+void CliTest::expectUntouched(const std::string& before) const {
+  EXPECT_EQ(readConf(), before);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+  EXPECT_FALSE(fileExists(conf() + ".bak"));
+}
+
+}  // namespace zorv::test

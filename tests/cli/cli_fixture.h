@@ -1,0 +1,52 @@
+// Runs the real binary against a configuration file in a private directory
+// and the test program's private CUPS scheduler.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/process.h"
+#include "support/scheduler.h"
+
+namespace zorv::test {
+
+// The file the tool creates when there is none: 766 bytes.
+extern const std::string kDefaultConfig;
+
+// The default file with CUPS_ConfigPath set to path and blocks inserted
+// before "<Ports>".
+std::string configWith(const std::string& cupsConfigPath, const std::string& blocks = "");
+
+struct Row {
+  std::string spooler, backend, fifoPath, devicePath, status;
+};
+
+// The listing as the tool prints it.
+std::string listing(const std::string& cupsConfigPath, const std::string& logPath, int uiPort,
+                    const std::vector<Row>& rows, const std::string& unlisted = "");
+
+constexpr const char* kNoFifo = "               ";
+
+class CliTest : public ::testing::Test {
+ protected:
+  std::string conf() const { return dir_.file("zorv.conf"); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+  std::string cupsRoot() const { return CupsScheduler::shared().serverRoot() + "/"; }
+
+  RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const;
+  // Runs with a command in front of the binary (setpriv, strace ...).
+  RunResult runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args) const;
+
+  void writeConf(const std::string& content) const { writeFile(conf(), content); }
+  std::string readConf() const { return readFile(conf()); }
+
+  // The file must not have changed, and no new file may be left over.
+  void expectUntouched(const std::string& before) const;
+
+  TempDir dir_;
+};
+
+}  // namespace zorv::test

@@ -1,0 +1,65 @@
+// A configuration that exists but cannot be read is never replaced by the
+// default: the run ends with status 3, a message naming the file, and no
+// listing.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+class FileErrorTest : public CliTest {
+ protected:
+  void expectFileError(const RunResult& result, const std::string& message) {
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, message);
+    EXPECT_FALSE(fileExists(conf() + "~"));
+  }
+};
+
+TEST_F(FileErrorTest, ConfigurationIsADirectory) {
+  ASSERT_EQ(::mkdir(conf().c_str(), 0755), 0);
+  writeFile(conf() + "/keep", "x");
+  expectFileError(run({"-o", "x"}), "zorvadmin: cannot read " + conf() + ": Is a directory\n");
+  EXPECT_EQ(readFile(conf() + "/keep"), "x");
+  expectFileError(run({"-x", "Q1"}), "zorvadmin: cannot read " + conf() + ": Is a directory\n");
+}
+
+TEST_F(FileErrorTest, SymbolicLinkLoop) {
+  ASSERT_EQ(::symlink(conf().c_str(), conf().c_str()), 0);
+  expectFileError(run({"-o", "x"}), "zorvadmin: cannot open " + conf() + ": Too many levels of symbolic links\n");
+  char target[256] = {};
+  EXPECT_GT(::readlink(conf().c_str(), target, sizeof target - 1), 0);
+}
+
+TEST_F(FileErrorTest, PermissionDenied) {
+  writeConf(configWith(cupsRoot()));
+  ::chmod(conf().c_str(), 0);
+  // Root without the capabilities that bypass permission checks.
+  const RunResult result = runWrapped(
+      {"setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"}, {"-o", "x"});
+  expectFileError(result, "zorvadmin: cannot open " + conf() + ": Permission denied\n");
+  ::chmod(conf().c_str(), 0644);
+  EXPECT_EQ(readConf(), configWith(cupsRoot()));
+}
+
+TEST_F(FileErrorTest, DefaultFileCannotBeCreated) {
+  const std::map<std::string, std::string> missingDirectory{{"ZORV_CONF", file("missing/zorv.conf")}};
+  const RunResult result = run({}, missingDirectory);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n"
+                        "errno=No such file or directory\n");
+  EXPECT_FALSE(fileExists(file("missing")));
+}
+
+TEST_F(FileErrorTest, AStaleNewFileDoesNotLeaveItsTailInTheDefault) {
+  writeFile(conf() + "~", std::string(5000, 'z'));
+  EXPECT_EQ(run({"-o", "x"}).status, 0);
+  EXPECT_EQ(readConf(), kDefaultConfig);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+}
+
+}  // namespace
+}  // namespace zorv::test

@@ -1,0 +1,103 @@
+// The listing, the usage text, the root check and the option quirks, seen
+// through the real binary.
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+const std::string kUsage =
+    "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n";
+
+class ListingTest : public CliTest {};
+
+TEST_F(ListingTest, NoArgumentAndNoFileCreatesTheDefaultAndLists) {
+  const RunResult result = run({});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, kUsage + listing("/etc/cups/", "None", 59787, {}));
+  EXPECT_EQ(readConf(), kDefaultConfig);
+  EXPECT_EQ(kDefaultConfig.size(), 766u);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+  // A second run lists the same file and leaves it alone.
+  EXPECT_EQ(run({}).out, kUsage + listing("/etc/cups/", "None", 59787, {}));
+  EXPECT_EQ(readConf(), kDefaultConfig);
+}
+
+TEST_F(ListingTest, RefusesToRunUnlessRoot) {
+  const RunResult result =
+      runWrapped({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, {"-p", "Q1", "-o", "/dev/lp0"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "This Command must be run as root\n");
+  EXPECT_FALSE(fileExists(conf()));
+}
+
+TEST_F(ListingTest, OptionQuirks) {
+  writeConf(configWith(cupsRoot()));
+  const std::string emptyListing = listing(cupsRoot(), "None", 59787, {});
+  // A lone argument is never examined: no usage text, only the listing.
+  RunResult lone = run({"-p"});
+  EXPECT_EQ(lone.status, 0);
+  EXPECT_EQ(lone.out, emptyListing);
+  // A device path alone asks nothing of CUPS and rewrites nothing.
+  RunResult deviceOnly = run({"-o", "/dev/usb/lp1"});
+  EXPECT_EQ(deviceOnly.out, emptyListing);
+  EXPECT_FALSE(fileExists(conf() + ".bak"));
+
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n\n"));
+  const std::string deleted =
+      listing(cupsRoot(), "None", 59787, {{"Q2", "parallel", "/dev/lp0", "/dev/usb/lp2", "Delete"}});
+  // The later option wins: this removes Q2.
+  EXPECT_EQ(run({"-p", "Q1", "-x", "Q2"}).out, deleted);
+  EXPECT_EQ(readConf(), configWith(cupsRoot()));
+
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n\n"));
+  // "-x" is taken as -p's operand and then examined as an option itself.
+  EXPECT_EQ(run({"-p", "-x", "Q2"}).out, deleted);
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n\n"));
+  EXPECT_EQ(run({"-xQ2", "Q2"}).out, deleted);
+}
+
+TEST_F(ListingTest, SubstitutesForMissingSettings) {
+  writeConf("<Path>\n</Path>\n<Ports>\n</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("Default(/etc/cups)", "None", 59787, {}));
+  writeConf("<Ports>\nUI_Port\n</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("Default(/etc/cups)", "None", 59787, {}));
+}
+
+TEST_F(ListingTest, PortValues) {
+  writeConf("<Ports>\nUI_Port: -5\n</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("Default(/etc/cups)", "None", -5, {}));
+  writeConf("<Ports>\nUI_Port  port59787\n</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("Default(/etc/cups)", "None", 59787, {}));
+  writeConf("<Ports>\nUI_Port\t631tail\n</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("Default(/etc/cups)", "None", 631, {}));
+  writeConf("<Ports>\nUI_Port 99999999999\n</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("Default(/etc/cups)", "None", 2147483647, {}));
+}
+
+TEST_F(ListingTest, ValuesKeepTrailingSpacesAndKeywordsCountOnlyWhereTheyBelong) {
+  writeConf(
+      "<Path>\n"
+      "CUPS_ConfigPath : \t/srv/cups/  \n"
+      "LogDirectoryPath /var/log/zorv\n"
+      "UI_Port 1234\n"
+      "</Path>\n"
+      "LogDirectoryPath /outside/any/section\n"
+      "<Ports>\n"
+      "CUPS_ConfigPath /in/the/ports/section/\n"
+      " UI_Port 4321\n"
+      "</Ports>\n");
+  EXPECT_EQ(run({"-o", "x"}).out, listing("/srv/cups/  ", "/var/log/zorv", 59787, {}));
+}
+
+TEST_F(ListingTest, EntriesWithoutSpoolerDataShowFifteenSpaces) {
+  writeConf(configWith("/nonexistent/", "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n"
+                                         "<Printer NoSuchQueue>\n</Printer>\n"));
+  EXPECT_EQ(run({"-o", "x"}).out,
+            listing("/nonexistent/", "None", 59787,
+                    {{"Q2", "", kNoFifo, "/dev/usb/lp2", ""}, {"NoSuchQueue", "", kNoFifo, "", "invalid Spool Name"}}));
+}
+
+}  // namespace
+}  // namespace zorv::test

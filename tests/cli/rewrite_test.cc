@@ -1,0 +1,275 @@
+// Adds, modifies and removes through the real binary and the private
+// scheduler: the rewritten bytes, the rotation and the listing.
+#include <sys/stat.h>
+
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+const Row kQ1New{"Q1", "zorv", "/var/run/zorv/Q1.fifo", "/dev/usb/lp1", "New!!"};
+
+class RewriteTest : public CliTest {
+ protected:
+  // A successful rewrite: the old bytes are the backup, no new file is left.
+  void expectRotated(const std::string& before, const std::string& after) {
+    EXPECT_EQ(readConf(), after);
+    EXPECT_EQ(readFile(conf() + ".bak"), before);
+    EXPECT_FALSE(fileExists(conf() + "~"));
+  }
+  std::string list(const std::vector<Row>& rows, const std::string& unlisted = "") {
+    return listing(cupsRoot(), "None", 59787, rows, unlisted);
+  }
+};
+
+TEST_F(RewriteTest, AddToTheDefaultFileInsertsTheBlockBeforePorts) {
+  const std::string before = configWith(cupsRoot());
+  writeConf(before);
+  const RunResult result = run({"-p", "Q1", "-o", "/dev/usb/lp1"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, list({kQ1New}));
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n"));
+}
+
+TEST_F(RewriteTest, ModifyRewritesTagAndDevicePathAndDropsUnknownLines) {
+  const std::string before = configWith(
+      cupsRoot(), "<Printer  Q2>   \nDevicePath /dev/old\n# kept comment\nJunk line\nDevicePath: /dev/older\n</Printer>\n");
+  writeConf(before);
+  const RunResult result = run({"-p", "Q2", "-o", "/dev/usb/lp2"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/usb/lp2", "Modified"}}));
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n# kept comment\n"
+                                               "DevicePath /dev/usb/lp2\n</Printer>\n"));
+}
+
+TEST_F(RewriteTest, RemoveDropsTheBlockButKeepsItsComments) {
+  const std::string block = "<Printer Q2>\nDevicePath /dev/lp9\n# about Q2\n</Printer>\n";
+  const std::string before = configWith(cupsRoot(), "<Printer Q3>\nDevicePath /dev/usb/lp3\n</Printer>\n" + block);
+  writeConf(before);
+  const RunResult result = run({"-x", "Q2"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"Q3", "usb", "//Zorv/ZPR4410", "/dev/usb/lp3", ""},
+                              {"Q2", "parallel", "/dev/lp0", "/dev/lp9", "Delete"}}));
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q3>\nDevicePath /dev/usb/lp3\n</Printer>\n# about Q2\n"));
+}
+
+TEST_F(RewriteTest, RemoveOfAnAbsentNameRewritesTheSameBytes) {
+  writeConf(kDefaultConfig);
+  const RunResult result = run({"-x", "Nowhere"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, listing("/etc/cups/", "None", 59787, {}));
+  expectRotated(kDefaultConfig, kDefaultConfig);
+}
+
+TEST_F(RewriteTest, RewriteNormalisesLinesOutsideSectionsAndCrlf) {
+  const std::string before = "stray line\r\n<Path>\r\nCUPS_ConfigPath " + cupsRoot() + "\r\n</Path>\r\n\r\n<Ports>\r\n</Ports>";
+  writeConf(before);
+  EXPECT_EQ(run({"-x", "Q9"}).status, 0);
+  // Each CRLF comes back as two newlines, an empty line outside any section
+  // is dropped, and the unterminated last line stays so.
+  expectRotated(before, "<Path>\n\nCUPS_ConfigPath " + cupsRoot() + "\n\n</Path>\n\n<Ports>\n\n</Ports>");
+}
+
+TEST_F(RewriteTest, UnterminatedLastLineIsNeverLost) {
+  const std::string before = configWith(cupsRoot()) + "# last words";
+  writeConf(before);
+  EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/usb/lp1"}).status, 0);
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n") + "# last words");
+}
+
+TEST_F(RewriteTest, BlockAfterPortsGetsASecondBlock) {
+  const std::string before = configWith(cupsRoot()) + "<Printer Q2>\nDevicePath /dev/old\n</Printer>\n";
+  writeConf(before);
+  const RunResult result = run({"-p", "Q2", "-o", "/dev/new"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/new", "New!!"},
+                              {"Q2", "parallel", "/dev/lp0", "/dev/new", "Modified"}}));
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/new\n</Printer>\n\n") +
+                            "<Printer Q2>\nDevicePath /dev/new\n</Printer>\n");
+}
+
+TEST_F(RewriteTest, BlocksShiftedByAnAppendNeverShowAnotherBlocksData) {
+  // The read pass leaves Gone's status and device path in slot 1; the append
+  // takes slot 0 and Q3, which has no device path, moves into slot 1.
+  const std::string before =
+      configWith(cupsRoot()) + "<Printer Q3>\n</Printer>\n<Printer Gone>\nDevicePath /dev/gone\n</Printer>\n";
+  writeConf(before);
+  const RunResult result = run({"-p", "Q1", "-o", "/dev/usb/lp1"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({kQ1New,
+                              {"Q3", "usb", "//Zorv/ZPR4410", "", ""},
+                              {"Gone", "", kNoFifo, "/dev/gone", "invalid Spool Name"}}));
+}
+
+// The configuration compares names exactly; CUPS itself ignores case when it
+// looks a queue up, so q2 is a known queue but not Q2's block.
+TEST_F(RewriteTest, BlockWithoutDevicePathAndDuplicateNames) {
+  const std::string before =
+      configWith(cupsRoot(), "<Printer Q2>\n</Printer>\n<Printer q2>\nDevicePath /dev/q\n</Printer>\n"
+                             "<Printer Q2>\nDevicePath /dev/b\n</Printer>\n");
+  writeConf(before);
+  const RunResult result = run({"-p", "Q2", "-o", "/dev/x"});
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "", "Modified"},
+                              {"q2", "", kNoFifo, "/dev/q", ""},
+                              {"Q2", "parallel", "/dev/lp0", "/dev/x", "Modified"}}));
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q2>\n</Printer>\n<Printer q2>\nDevicePath /dev/q\n</Printer>\n"
+                                               "<Printer Q2>\nDevicePath /dev/x\n</Printer>\n"));
+}
+
+TEST_F(RewriteTest, RemoveWorksAfterTheQueueLeftCups) {
+  CupsScheduler::shared().addQueue("Leaving", "socket://printer.example:9100");
+  const std::string before = configWith(cupsRoot(), "<Printer Leaving>\nDevicePath /dev/l\n</Printer>\n");
+  writeConf(before);
+  CupsScheduler::shared().removeQueue("Leaving");
+  const RunResult result = run({"-x", "Leaving"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"Leaving", "", kNoFifo, "/dev/l", "Delete"}}));
+  expectRotated(before, configWith(cupsRoot()));
+}
+
+TEST_F(RewriteTest, RefusedRequestsChangeNothing) {
+  const std::string before = configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/lp9\n</Printer>\n");
+  writeConf(before);
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-p", "NoSuchQueue", "-o", "/dev/x"}, "\n NoSuchQueue can't find in CUPS Spooler Entry!!\n\n", ""},
+      {{"-p", "NoSuchQueue"}, "\n NoSuchQueue can't find in CUPS Spooler Entry!!\n\n", ""},
+      {{"-p", "Q1"}, "Please input -o [Printer Device Path]\n", ""},
+      {{"-p", "Q1", "-o", ""}, "Please input -o [Printer Device Path]\n", ""},
+      {{"-p", ""}, "", "zorvadmin: the queue name must not be empty\n"},
+      {{"-x", ""}, "", "zorvadmin: the queue name must not be empty\n"},
+      {{"-x", "Q2\nEvil"}, "", "zorvadmin: the queue name must not contain a line break\n"},
+      {{"-p", "Q1\r", "-o", "/dev/x"}, "", "zorvadmin: the queue name must not contain a line break\n"},
+      {{"-p", "Q1", "-o", "/dev/x\n<Printer Evil>"}, "", "zorvadmin: the device path must not contain a line break\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult result = run(c.args);
+    EXPECT_EQ(result.status, 2) << c.args[1];
+    EXPECT_EQ(result.out, c.out) << c.args[1];
+    EXPECT_EQ(result.err, c.err) << c.args[1];
+    expectUntouched(before);
+  }
+}
+
+TEST_F(RewriteTest, AddWithoutPortsLineIsRefused) {
+  const std::string before = "<Path>\nCUPS_ConfigPath " + cupsRoot() + "\n</Path>\n";
+  writeConf(before);
+  const RunResult result = run({"-p", "Q1", "-o", "/dev/usb/lp1"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "zorvadmin: cannot add Q1: " + conf() + " has no <Ports> line to add it before\n");
+  expectUntouched(before);
+  // A block that is there can still be modified.
+  writeConf(before + "<Printer Q1>\nDevicePath /dev/a\n</Printer>\n");
+  EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/b"}).status, 0);
+  EXPECT_EQ(readConf(), before + "<Printer Q1>\nDevicePath /dev/b\n</Printer>\n");
+}
+
+TEST_F(RewriteTest, StrayClosingTagMovesNoCount) {
+  const std::string before = configWith(cupsRoot(), "</Printer>\n<Printer Q2>\nDevicePath /dev/lp9\n</Printer>\n</Printer>\n");
+  writeConf(before);
+  const RunResult result = run({"-x", "Q2"});
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/lp9", "Delete"}}));
+  expectRotated(before, configWith(cupsRoot(), "</Printer>\n</Printer>\n"));
+}
+
+std::string blocks(int count, bool withUnknownLines) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += "<Printer Q2>\nDevicePath /dev/lp" + std::to_string(i) + "\n";
+    if (withUnknownLines) text += "Unknown line\n";
+    text += "</Printer>\n";
+  }
+  return text;
+}
+
+TEST_F(RewriteTest, BlocksBeyondSixteenAreKeptButNotListed) {
+  const std::string unlistedQ3 = "<Printer Q3>\nDevicePath /dev/x\nUnknown\n</Printer>\n";
+  const std::string unlistedQ1 = "<Printer Q1>\nDevicePath /dev/y\nUnknown\n</Printer>\n";
+  writeConf(configWith(cupsRoot(), blocks(16, true) + unlistedQ3 + unlistedQ1));
+  std::vector<Row> rows;
+  for (int i = 0; i < 16; ++i) rows.push_back({"Q2", "parallel", "/dev/lp0", "/dev/lp" + std::to_string(i), ""});
+  EXPECT_EQ(run({"-o", "x"}).out, list(rows, " Entries not listed: 2 (the table holds 16)\n"));
+
+  // Removing an unlisted block removes it (it is still counted in this run,
+  // as a removed listed entry keeps its row); the other one passes through whole.
+  const RunResult removed = run({"-x", "Q1"});
+  EXPECT_EQ(removed.status, 0);
+  EXPECT_EQ(removed.out, list(rows, " Entries not listed: 2 (the table holds 16)\n"));
+  EXPECT_EQ(run({"-o", "x"}).out, list(rows, " Entries not listed: 1 (the table holds 16)\n"));
+  const std::string expected = configWith(cupsRoot(), blocks(16, false) + unlistedQ3);
+  EXPECT_EQ(readConf(), expected);
+
+  // An add that needs a seventeenth slot is refused.
+  const RunResult refused = run({"-p", "Q1", "-o", "/dev/z"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "zorvadmin: cannot add Q1: the table holds 16 entries\n");
+  EXPECT_EQ(readConf(), expected);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+
+  // Sixteen blocks fill the table: the seventeenth is refused as well.
+  writeConf(configWith(cupsRoot(), blocks(16, false)));
+  EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/z"}).status, 2);
+  EXPECT_EQ(run({"-p", "Q2", "-o", "/dev/z"}).status, 0);
+}
+
+TEST_F(RewriteTest, LongLineIsNotCutByARewrite) {
+  const std::string before = configWith(cupsRoot()) + "# " + std::string(2000, 'c') + "\n";
+  writeConf(before);
+  const RunResult result = run({"-x", "Q1"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "zorvadmin: cannot rewrite " + conf() + ": it has a line longer than 1024 characters\n");
+  expectUntouched(before);
+}
+
+TEST_F(RewriteTest, StaleNewFileIsEmptiedFirst) {
+  writeFile(conf() + "~", std::string(10000, 'z'));
+  const std::string before = configWith(cupsRoot());
+  writeConf(before);
+  EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/usb/lp1"}).status, 0);
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n"));
+}
+
+TEST_F(RewriteTest, NewFileThatCannotBeCreatedStopsTheRewrite) {
+  const std::string before = configWith(cupsRoot());
+  writeConf(before);
+  ASSERT_EQ(::mkdir((conf() + "~").c_str(), 0755), 0);
+  const RunResult result = run({"-p", "Q1", "-o", "/dev/usb/lp1"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "zorvadmin: cannot create " + conf() + "~: Is a directory\n");
+  EXPECT_EQ(readConf(), before);
+  EXPECT_FALSE(fileExists(conf() + ".bak"));
+}
+
+TEST_F(RewriteTest, BackupThatCannotBeReplacedStopsTheRotation) {
+  const std::string before = configWith(cupsRoot());
+  writeConf(before);
+  ASSERT_EQ(::mkdir((conf() + ".bak").c_str(), 0755), 0);
+  writeFile(conf() + ".bak/old", "keep");
+  const RunResult result = run({"-p", "Q1", "-o", "/dev/usb/lp1"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "zorvadmin: cannot remove " + conf() + ".bak: Is a directory\n");
+  EXPECT_EQ(readConf(), before);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+}
+
+TEST_F(RewriteTest, OneSchedulerRequestPerRun) {
+  writeConf(configWith(cupsRoot(), "<Printer Q1>\n</Printer>\n<Printer Q2>\n</Printer>\n<Printer Q3>\n</Printer>\n"
+                                   "<Printer Gone>\n</Printer>\n"));
+  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-p", "Q2", "-o", "/dev/x"}, {"-x", "Q3"}}) {
+    const int before = CupsScheduler::shared().accessLogCount("CUPS-Get-Printers");
+    EXPECT_EQ(run(args).status, 0);
+    EXPECT_EQ(CupsScheduler::shared().accessLogCount("CUPS-Get-Printers") - before, 1);
+  }
+}
+
+}  // namespace
+}  // namespace zorv::test

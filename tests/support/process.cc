@@ -1,0 +1,105 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zorv::test {
+namespace {
+
+void drainPipes(int outFd, int errFd, RunResult& result) {
+  std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
+  int open = 2;
+  std::array<char, 65536> buffer{};
+  while (open > 0) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) continue;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
+      if (got <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buffer.data(), static_cast<std::size_t>(got));
+    }
+  }
+}
+
+}  // namespace
+
+RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env) {
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    for (const auto& [name, value] : env) {
+      if (value.empty()) {
+        ::unsetenv(name.c_str());
+      } else {
+        ::setenv(name.c_str(), value.c_str(), 1);
+      }
+    }
+    std::vector<char*> argv;
+    for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  RunResult result;
+  drainPipes(outPipe[0], errPipe[0], result);
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return result;
+}
+
+std::string zorvadminPath() {
+  const char* fromEnvironment = std::getenv("ZORVADMIN_UNDER_TEST");
+  return fromEnvironment != nullptr ? fromEnvironment : ZORVADMIN_PATH;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+bool fileExists(const std::string& path) {
+  struct stat info{};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+TempDir::TempDir() {
+  std::string pattern = "/tmp/zorvtest.XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace zorv::test

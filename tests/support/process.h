@@ -1,0 +1,41 @@
+// Runs the real zorvadmin binary and captures what a user would see, and
+// small file helpers for the tests' private directories.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zorv::test {
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs program with args; env entries are set (an empty value unsets).
+// prefix, when given, is put in front of the command (setpriv, strace ...).
+RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env = {});
+
+std::string zorvadminPath();
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+
+// A fresh directory under /tmp, removed with its content on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace zorv::test
