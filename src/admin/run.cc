@@ -15,6 +15,8 @@
 namespace zorv {
 namespace {
 
+constexpr int kLockTimeoutSeconds = 10;
+
 void printUsage() {
   std::printf("\nUsage: \n");
   std::printf("  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
@@ -81,6 +83,10 @@ int runWithContext(AdminContext& context, int argc, const char* const* argv) {
   if (argc == 1) printUsage();
   parseOptions(argc, argv, context);
   if (const int status = checkOperandShape(context); status != kExitOk) return status;
+
+  // Held until the run ends, so two runs never interleave their passes.
+  const FileDescriptor lock = lockConfig(context.files.lock, kLockTimeoutSeconds);
+  if (!lock.valid()) return kExitFileError;
 
   if (const PassResult read = runConfigPass(context, AdminCommand::List); read != PassResult::Ok) {
     return exitStatusFor(read);

@@ -1,9 +1,12 @@
 #include "config/file_safety.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -121,6 +124,28 @@ int moveIntoPlace(const std::string& from, const std::string& to) {
     return -1;
   }
   return syncDirectoryOf(to);
+}
+
+FileDescriptor lockConfig(const std::string& path, int timeoutSeconds) {
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid()) {
+    reportFileError("open", path);
+    return fd;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      reportFileError("lock", path);
+      return FileDescriptor();
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::fprintf(stderr, "zorvadmin: cannot lock %s: another run still holds it after %d seconds\n", path.c_str(),
+                   timeoutSeconds);
+      return FileDescriptor();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return fd;
 }
 
 int rotateConfigFiles(const ConfigFiles& files) {

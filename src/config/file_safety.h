@@ -49,6 +49,10 @@ int keepBackup(const ConfigFiles& files);
 // rename(from, to), then fsync of the directory holding to.
 int moveIntoPlace(const std::string& from, const std::string& to);
 
+// Takes an exclusive flock on path (created when missing, never removed),
+// waiting at most timeoutSeconds; an invalid descriptor when it cannot.
+FileDescriptor lockConfig(const std::string& path, int timeoutSeconds);
+
 // Backup first, then the new file over the configuration.
 int rotateConfigFiles(const ConfigFiles& files);
 

@@ -46,11 +46,18 @@ TEST_F(FileErrorTest, PermissionDenied) {
 }
 
 TEST_F(FileErrorTest, DefaultFileCannotBeCreated) {
-  const std::map<std::string, std::string> missingDirectory{{"ZORV_CONF", file("missing/zorv.conf")}};
-  const RunResult result = run({}, missingDirectory);
+  ASSERT_EQ(::mkdir((conf() + "~").c_str(), 0755), 0);
+  const RunResult result = run({"-o", "x"});
   EXPECT_EQ(result.status, 3);
-  EXPECT_EQ(result.out, "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n"
-                        "errno=No such file or directory\n");
+  EXPECT_EQ(result.out, "errno=Is a directory\n");
+  EXPECT_FALSE(fileExists(conf()));
+}
+
+TEST_F(FileErrorTest, DirectoryThatDoesNotExist) {
+  const std::string missing = file("missing/zorv.conf");
+  const RunResult result = run({}, {{"ZORV_CONF", missing}});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err, "zorvadmin: cannot open " + missing + ".lock: No such file or directory\n");
   EXPECT_FALSE(fileExists(file("missing")));
 }
 

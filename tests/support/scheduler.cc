@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,7 @@ void CupsScheduler::start() {
   writeConfiguration();
   pid_ = ::fork();
   if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test program that dies
     const int devNull = ::open("/dev/null", O_RDWR);
     ::dup2(devNull, 0);
     ::dup2(devNull, 1);
