@@ -55,13 +55,15 @@ RunResult CliTest::run(const std::vector<std::string>& args, const std::map<std:
   return runProgram(command, fullEnv);
 }
 
-RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args) const {
+RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
+                              const std::map<std::string, std::string>& env) const {
   std::vector<std::string> command = wrapper;
   command.push_back(zorvadminPath());
   command.insert(command.end(), args.begin(), args.end());
-  std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
-  env["ZORV_CONF"] = conf();
-  return runProgram(command, env);
+  std::map<std::string, std::string> fullEnv = CupsScheduler::shared().clientEnv();
+  fullEnv["ZORV_CONF"] = conf();
+  for (const auto& [name, value] : env) fullEnv[name] = value;
+  return runProgram(command, fullEnv);
 }
 
 void CliTest::expectUntouched(const std::string& before) const {

@@ -38,7 +38,8 @@ class CliTest : public ::testing::Test {
 
   RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const;
   // Runs with a command in front of the binary (setpriv, strace ...).
-  RunResult runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args) const;
+  RunResult runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& env = {}) const;
 
   void writeConf(const std::string& content) const { writeFile(conf(), content); }
   std::string readConf() const { return readFile(conf()); }
