@@ -26,7 +26,7 @@ std::string directoryOf(const std::string& path) {
 int syncDirectoryOf(const std::string& path) {
   const std::string directory = directoryOf(path);
   FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid() || ::fsync(fd.get()) != 0) {
+  if (!fd.valid() || flushFile(fd.get()) != 0) {
     reportFileError("sync directory", directory);
     return -1;
   }
@@ -94,7 +94,7 @@ FileDescriptor createNewFile(const std::string& path) {
 }
 
 int closeNewFile(FileDescriptor& fd, const std::string& path) {
-  if (::fsync(fd.get()) != 0) {
+  if (flushFile(fd.get()) != 0) {
     reportFileError("sync", path);
     return -1;
   }

@@ -60,6 +60,9 @@ const char* skipSeparators(const char* text, int count);
 // separators skipped; trailing characters stay part of it.
 std::string_view keywordValue(const Line& line, std::string_view keyword);
 
+// fsync of fd (left out in fuzzing builds, which test bytes, not disks).
+int flushFile(int fd);
+
 // fsync, write all length bytes, sync. Returns -1 (errno set) at the first
 // failure, without retrying anything but EINTR.
 int writeAll(int fd, const char* buffer, long length);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,7 +65,9 @@ RunResult runProgram(const std::vector<std::string>& command, const std::map<std
   RunResult result;
   drainPipes(outPipe[0], errPipe[0], result);
   int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
+  struct rusage usage{};
+  ::wait4(pid, &wstatus, 0, &usage);
+  result.peakKilobytes = usage.ru_maxrss;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return result;
 }

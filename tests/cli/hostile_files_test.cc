@@ -1,0 +1,100 @@
+// Files no one should have but someone will: huge, with thousands of
+// blocks, with a megabyte line, or binary garbage. Each run ends with its
+// normal status, and memory stays flat as the file grows.
+#include <random>
+
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+constexpr long kFiftyMegabytes = 50L * 1024 * 1024;
+// Fixed buffers: a much larger file may cost only noise in peak memory.
+constexpr long kFlatKilobytes = 2048;
+
+class HostileFilesTest : public CliTest {
+ protected:
+  long baselineKilobytes() {
+    writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n"));
+    const RunResult small = run({"-o", "x"});
+    EXPECT_EQ(small.status, 0);
+    return small.peakKilobytes;
+  }
+  void expectFlat(const RunResult& result, long baseline, const char* what) {
+    std::printf("peak memory, %s: %ld kB (small file: %ld kB)\n", what, result.peakKilobytes, baseline);
+    EXPECT_LT(result.peakKilobytes - baseline, kFlatKilobytes) << what;
+  }
+};
+
+std::string repeatedUntil(const std::string& unit, long size) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(size) + unit.size());
+  while (static_cast<long>(text.size()) < size) text += unit;
+  return text;
+}
+
+TEST_F(HostileFilesTest, FiftyMegabyteConfiguration) {
+  const long baseline = baselineKilobytes();
+  writeConf(configWith(cupsRoot(), repeatedUntil("# a comment line that is repeated a great many times\n", kFiftyMegabytes)));
+  const RunResult result = run({"-o", "x"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, listing(cupsRoot(), "None", 59787, {}));
+  expectFlat(result, baseline, "50 MB configuration");
+}
+
+TEST_F(HostileFilesTest, TenThousandPrinterBlocks) {
+  const long baseline = baselineKilobytes();
+  std::string blocks;
+  for (int i = 0; i < 10000; ++i) blocks += "<Printer Q2>\nDevicePath /dev/usb/lp" + std::to_string(i) + "\n</Printer>\n";
+  writeConf(configWith(cupsRoot(), blocks));
+  const RunResult result = run({"-o", "x"});
+  EXPECT_EQ(result.status, 0);
+  std::vector<Row> rows;
+  for (int i = 0; i < 16; ++i) rows.push_back({"Q2", "parallel", "/dev/lp0", "/dev/usb/lp" + std::to_string(i), ""});
+  EXPECT_EQ(result.out, listing(cupsRoot(), "None", 59787, rows, " Entries not listed: 9984 (the table holds 16)\n"));
+  expectFlat(result, baseline, "10,000 printer blocks");
+}
+
+TEST_F(HostileFilesTest, OneMegabyteLine) {
+  const long baseline = baselineKilobytes();
+  const std::string before = configWith(cupsRoot()) + "<Path>\nLogDirectoryPath " + std::string(1 << 20, 'l') + "\n</Path>\n";
+  writeConf(before);
+  const RunResult list = run({"-o", "x"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, listing(cupsRoot(), std::string(255, 'l'), 59787, {}));
+  expectFlat(list, baseline, "1 MB line");
+  // Rewriting would cut the line: refused, the file stays whole.
+  EXPECT_EQ(run({"-x", "Q2"}).status, 2);
+  expectUntouched(before);
+}
+
+TEST_F(HostileFilesTest, BinaryGarbage) {
+  std::mt19937 random(20261207);
+  std::string garbage(1 << 20, '\0');
+  for (char& byte : garbage) byte = static_cast<char>(random());
+  writeConf(garbage);
+  EXPECT_EQ(run({"-o", "x"}).status, 0);
+  // Short lines only, so a rewrite is possible: it must not fail or crash.
+  std::string shortLines;
+  for (std::size_t i = 0; i < 20000; ++i) shortLines += (i % 61 == 0) ? '\n' : garbage[i];
+  writeConf(shortLines);
+  const RunResult remove = run({"-x", "Q2"});
+  EXPECT_TRUE(remove.status == 0 || remove.status == 2) << remove.err;
+  EXPECT_FALSE(fileExists(conf() + "~"));
+}
+
+TEST_F(HostileFilesTest, FiftyMegabytePrintersConf) {
+  const long baseline = baselineKilobytes();
+  TempDir cups;
+  writeFile(cups.file("printers.conf"),
+            repeatedUntil("<Printer Other>\nDeviceURI usb://Other/Printer\nInfo other\n</Printer>\n", kFiftyMegabytes) +
+                "<Printer Q2>\nDeviceURI parallel:/dev/lp7\n</Printer>\n");
+  writeConf(configWith(cups.path() + "/", "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n"));
+  const RunResult result = run({"-o", "x"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, listing(cups.path() + "/", "None", 59787, {{"Q2", "parallel", "/dev/lp7", "/dev/usb/lp2", ""}}));
+  expectFlat(result, baseline, "50 MB printers.conf");
+}
+
+}  // namespace
+}  // namespace zorv::test
