@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies, builds, and runs the whole test
-# suite through CTest.
+# suite through CTest: the plain build, the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded fuzz run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh" g++ cmake ninja-build libcups2-dev libgtest-dev cups-daemon cups-client \
-  util-linux strace valgrind clang libclang-rt-14-dev
+  util-linux time strace valgrind clang libclang-rt-14-dev
 
 build() {  # build DIR [cmake options...]
   local dir=$1
@@ -14,4 +15,10 @@ build() {  # build DIR [cmake options...]
 }
 
 build "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir "$top/build" --output-on-failure
+ctest --test-dir "$top/build" --output-on-failure --verbose
+
+build "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DZORV_SANITIZE=ON
+ctest --test-dir "$top/build-asan" --output-on-failure
+
+CXX=clang++ build "$top/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORV_FUZZ=ON -DZORV_BUILD_TESTS=OFF
+ctest --test-dir "$top/build-fuzz" --output-on-failure --verbose

@@ -10,7 +10,6 @@ namespace zorv::test {
 
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal
-  long peakKilobytes = 0;  // the child's peak resident memory
   std::string out;
   std::string err;
 };
