@@ -23,6 +23,31 @@ void printUsage() {
   std::printf("  zorvadmin [-x Remove-Printer-name]\n\n");
 }
 
+void printHelp() {
+  printUsage();
+  std::printf("  -p QUEUE    add QUEUE, or change the device path of its entry; needs -o\n");
+  std::printf("  -o DEVICE   the printer device path for -p, such as /dev/usb/lp0\n");
+  std::printf("  -x QUEUE    remove the entry of QUEUE\n");
+  std::printf("  --help      print this help and exit\n");
+  std::printf("  --version   print the version and exit\n");
+}
+
+// Only these two exact arguments, alone, are informational; every other
+// command line keeps its parsing.
+bool handleInformationalArgument(int argc, const char* const* argv) {
+  if (argc != 2) return false;
+  const std::string_view argument = argv[1];
+  if (argument == "--help") {
+    printHelp();
+    return true;
+  }
+  if (argument == "--version") {
+    std::printf("zorvadmin %s\n", ZORV_VERSION);
+    return true;
+  }
+  return false;
+}
+
 bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 // Operands that would write a broken file are refused before anything is read.
@@ -103,6 +128,7 @@ int runWithContext(AdminContext& context, int argc, const char* const* argv) {
 }  // namespace
 
 int runAdmin(int argc, const char* const* argv) {
+  if (handleInformationalArgument(argc, argv)) return kExitOk;
   if (::geteuid() != 0) {
     std::fprintf(stderr, "This Command must be run as root\n");
     return kExitNotRoot;

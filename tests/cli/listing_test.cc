@@ -101,3 +101,29 @@ TEST_F(ListingTest, EntriesWithoutSpoolerDataShowFifteenSpaces) {
 
 }  // namespace
 }  // namespace zorv::test
+
+namespace zorv::test {
+namespace {
+
+TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
+  const std::vector<std::string> unprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  const RunResult help = runWrapped(unprivileged, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out, kUsage +
+                          "  -p QUEUE    add QUEUE, or change the device path of its entry; needs -o\n"
+                          "  -o DEVICE   the printer device path for -p, such as /dev/usb/lp0\n"
+                          "  -x QUEUE    remove the entry of QUEUE\n"
+                          "  --help      print this help and exit\n"
+                          "  --version   print the version and exit\n");
+  const RunResult version = runWrapped(unprivileged, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "zorvadmin 1.0.0\n");
+  EXPECT_FALSE(fileExists(conf()));
+  // Anywhere else they are ordinary arguments: a lone one lists, as root.
+  EXPECT_EQ(runWrapped(unprivileged, {"--help", "x"}).status, 1);
+  EXPECT_EQ(run({"--version", "x"}).out, listing("/etc/cups/", "None", 59787, {}));
+}
+
+}  // namespace
+}  // namespace zorv::test

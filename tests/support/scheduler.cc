@@ -41,7 +41,10 @@ void CupsScheduler::writeConfiguration() const {
   }
   for (const char* sub : kLinkedServerBinDirs) {
     const std::string target = std::string("/usr/lib/cups/") + sub;
-    if (::access(target.c_str(), F_OK) == 0) ::symlink(target.c_str(), dir_.file(std::string("bin/") + sub).c_str());
+    if (::access(target.c_str(), F_OK) != 0) continue;
+    if (::symlink(target.c_str(), dir_.file(std::string("bin/") + sub).c_str()) != 0) {
+      throw std::runtime_error(std::string("cannot link ") + target);
+    }
   }
   writeFile(dir_.file("cupsd.conf"), "Listen " + socketPath() +
                                          "\nDirtyCleanInterval 0\nBrowsing No\nWebInterface No\n"
