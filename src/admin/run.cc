@@ -90,8 +90,8 @@ int exitStatusFor(PassResult result) {
   return kExitFileError;
 }
 
-// The rewrite pass, then the new file into place; on any failure the
-// configuration and its backup stay as they were.
+// The rewrite pass, then the new file into place; on any failure before the
+// rename the configuration stays as it was and no new file is left.
 int rewriteConfig(AdminContext& context) {
   context.entryCount = 0;
   context.unlistedCount = 0;

@@ -49,7 +49,7 @@ class ConfigPass {
   ConfigPass(AdminContext& context, AdminCommand mode, int outFd)
       : context_(context), mode_(mode), outFd_(outFd) {}
 
-  // 0 to go on; -1 once the pass has failed (result() tells how).
+  // 0 to go on; -1 once the pass has failed (finish() tells how).
   int handleLine(const Line& line) {
     if (line.textLength > 0 && line.text[0] == '#') return copy(line);
     return processConfigLine(line);
