@@ -1,6 +1,5 @@
 #include "config/config_format.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,7 +25,7 @@ int writeDefaultPieces(int fd, const std::string& path) {
 }  // namespace
 
 int writeDefaultConfig(const ConfigFiles& files) {
-  FileDescriptor fd(::open(files.newFile.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  FileDescriptor fd = openNewFile(files.newFile);
   if (!fd.valid()) {
     std::printf("errno=%s\n", std::strerror(errno));
     return -1;
@@ -39,12 +38,9 @@ int writeDefaultConfig(const ConfigFiles& files) {
   return 0;
 }
 
-std::string_view printerTagName(std::string_view line) {
-  std::string_view rest = line.substr(tag::kPrinterOpen.size());
-  const char* start = skipSeparators(rest.data(), static_cast<int>(rest.size()));
-  rest.remove_prefix(static_cast<std::size_t>(start - rest.data()));
-  const auto close = rest.rfind('>');
-  return close == std::string_view::npos ? rest : rest.substr(0, close);
+std::string_view printerTagName(const Line& line) {
+  const std::string_view name = keywordValue(line, tag::kPrinterOpen);
+  return name.substr(0, name.rfind('>'));
 }
 
 }  // namespace zorv

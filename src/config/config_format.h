@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "config/config_files.h"
+#include "config/line_io.h"
 
 namespace zorv {
 
@@ -59,6 +60,6 @@ int writeDefaultConfig(const ConfigFiles& files);
 
 // The name of a printer tag line: the text after "<Printer" with leading
 // separators skipped, cut at the last ">" (the whole rest without one).
-std::string_view printerTagName(std::string_view line);
+std::string_view printerTagName(const Line& line);
 
 }  // namespace zorv

@@ -130,7 +130,7 @@ class ConfigPass {
 
   int openPrinterBlock(const Line& line) {
     section_ = ConfigSection::Printer;
-    copyText(blockName_, printerTagName(line.view()));
+    copyText(blockName_, printerTagName(line));
     registerEntry(context_, context_.entryCount, blockName_.view());
     if (!inTargetBlock()) return copy(line);
     if (mode_ == AdminCommand::Add && writeFormatted(kPrinterOpenFormat, context_.printerName.c_str()) != 0) return -1;

@@ -40,8 +40,7 @@ int copyFileContent(const std::string& from, const std::string& to) {
   if (!output.valid()) return -1;
   std::array<char, kReadChunkSize> chunk{};
   for (;;) {
-    const long got = ::read(input.get(), chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
+    const long got = readChunk(input.get(), chunk.data(), false);
     if (got < 0) {
       reportFileError("read", from);
       return -1;
@@ -87,8 +86,12 @@ FileDescriptor openForReading(const std::string& path) {
   return FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
+FileDescriptor openNewFile(const std::string& path) {
+  return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+}
+
 FileDescriptor createNewFile(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  FileDescriptor fd = openNewFile(path);
   if (!fd.valid()) reportFileError("create", path);
   return fd;
 }

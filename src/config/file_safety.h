@@ -36,7 +36,10 @@ void reportFileError(const char* action, const std::string& path);
 
 FileDescriptor openForReading(const std::string& path);
 
-// Creates (or empties) path for writing with mode 0644; reports failures.
+// Creates (or empties) path for writing with mode 0644; errno tells why not.
+FileDescriptor openNewFile(const std::string& path);
+
+// openNewFile, reporting a failure.
 FileDescriptor createNewFile(const std::string& path);
 
 // fsync and close; reports failures.

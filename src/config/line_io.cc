@@ -24,7 +24,8 @@ Line completeLine(const LineBuffer& buffer) {
               buffer.fullTextLength > buffer.textLength};
 }
 
-// read() that retries what the caller wants retried.
+}  // namespace
+
 long readChunk(int fd, char* chunk, bool retryEagain) {
   for (;;) {
     const long got = ::read(fd, chunk, kReadChunkSize);
@@ -33,8 +34,6 @@ long readChunk(int fd, char* chunk, bool retryEagain) {
     return -1;
   }
 }
-
-}  // namespace
 
 void LineBuffer::clear() {
   text.fill('\0');

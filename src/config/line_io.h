@@ -42,6 +42,10 @@ struct Line {
 // between position and validBytes, or position is not below validBytes.
 int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes);
 
+// One read of up to 4096 bytes into chunk, repeating EINTR (and EAGAIN
+// when retryEagain); -1 with errno set on failure, 0 at end of file.
+long readChunk(int fd, char* chunk, bool retryEagain);
+
 enum class ReadResult { EndOfFile, ReadFailed, Stopped };
 
 // Return 0 to go on, anything else to stop reading.

@@ -4,6 +4,9 @@
 
 namespace zorv::test {
 
+const std::string kUsage =
+    "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n";
+
 const std::string kDefaultConfig =
     "#\n# Quorx Printer Daemon for CUPS Configuration Data\n#\n\n"
     "<Path>\n"

@@ -13,6 +13,9 @@
 
 namespace zorv::test {
 
+// What a run without arguments prints before the listing.
+extern const std::string kUsage;
+
 // The file the tool creates when there is none: 766 bytes.
 extern const std::string kDefaultConfig;
 

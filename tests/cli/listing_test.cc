@@ -5,9 +5,6 @@
 namespace zorv::test {
 namespace {
 
-const std::string kUsage =
-    "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n";
-
 class ListingTest : public CliTest {};
 
 TEST_F(ListingTest, NoArgumentAndNoFileCreatesTheDefaultAndLists) {

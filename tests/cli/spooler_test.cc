@@ -14,9 +14,7 @@ TEST_F(SpoolerColumnsTest, EachEntryShowsItsQueuesDeviceUri) {
                                    "<Printer Q3>\nDevicePath /dev/usb/lp3\n</Printer>\n"));
   const RunResult result = run({});
   EXPECT_EQ(result.status, 0);
-  const std::string usage =
-      "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n";
-  EXPECT_EQ(result.out, usage + listing(cupsRoot(), "None", 59787,
+  EXPECT_EQ(result.out, kUsage + listing(cupsRoot(), "None", 59787,
                                         {{"Q1", "zorv", "/var/run/zorv/Q1.fifo", "/dev/usb/lp1", ""},
                                          {"Q2", "parallel", "/dev/lp0", "/dev/usb/lp2", ""},
                                          {"Q3", "usb", "//Zorv/ZPR4410", "/dev/usb/lp3", ""}}));
