@@ -12,21 +12,21 @@ void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry) {
 
 }  // namespace
 
-void printListing(const AdminContext* context, std::FILE* out) {
-  if (context == nullptr) return;
+void printListing(const ConfigContent& content, std::FILE* out) {
+  const ConfigSettings& settings = content.settings;
   std::fprintf(out, "\n");
   std::fprintf(out, " CUPS_ConfigPath = %s\n",
-               context->cupsConfigPath.empty() ? "Default(/etc/cups)" : context->cupsConfigPath.c_str());
+               settings.cupsConfigPath.empty() ? "Default(/etc/cups)" : settings.cupsConfigPath.c_str());
   std::fprintf(out, " LOG Path        = %s\n",
-               context->logDirectoryPath.empty() ? "None" : context->logDirectoryPath.c_str());
-  std::fprintf(out, " UI Port         = %d\n\n", context->uiPort == 0 ? kDefaultUiPort : context->uiPort);
+               settings.logDirectoryPath.empty() ? "None" : settings.logDirectoryPath.c_str());
+  std::fprintf(out, " UI Port         = %d\n\n", settings.uiPort == 0 ? kDefaultUiPort : settings.uiPort);
   std::fprintf(out, " Entry Num  : Spooler\t: Backend\t: FIFO path\t\t: Device Path \t: Status \n");
   std::fprintf(out, " ----------------------------------------------------------------------------\n");
-  for (int i = 0; i < context->entryCount && i < kMaxEntries; ++i) {
-    if (const auto& entry = context->entries[static_cast<std::size_t>(i)]) printEntryRow(out, i, *entry);
+  for (std::size_t i = 0; i < content.entries.size() && i < kMaxEntries; ++i) {
+    printEntryRow(out, static_cast<int>(i), content.entries[i]);
   }
-  if (context->unlistedCount > 0) {
-    std::fprintf(out, " Entries not listed: %d (the table holds %d)\n", context->unlistedCount, kMaxEntries);
+  if (content.unlistedCount > 0) {
+    std::fprintf(out, " Entries not listed: %d (the table holds %d)\n", content.unlistedCount, kMaxEntries);
   }
   std::fprintf(out, "\n");
 }

@@ -3,10 +3,10 @@
 
 #include <cstdio>
 
-#include "admin/context.h"
+#include "config/config_pass.h"
 
 namespace zorv {
 
-void printListing(const AdminContext* context, std::FILE* out = stdout);
+void printListing(const ConfigContent& content, std::FILE* out = stdout);
 
 }  // namespace zorv

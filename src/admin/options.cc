@@ -1,7 +1,5 @@
 #include "admin/options.h"
 
-#include <string_view>
-
 namespace zorv {
 
 void parseOptions(int argc, const char* const* argv, AdminContext& context) {
@@ -9,12 +7,12 @@ void parseOptions(int argc, const char* const* argv, AdminContext& context) {
   for (int i = 1; i < argc - 1; ++i) {
     const std::string_view option = std::string_view(argv[i]).substr(0, 2);
     if (option == "-p") {
-      copyText(context.printerName, argv[i + 1]);
+      context.printerName = argv[i + 1];
       context.command = AdminCommand::Add;
     } else if (option == "-o") {
-      copyText(context.devicePath, argv[i + 1]);
+      context.devicePath = argv[i + 1];
     } else if (option == "-x") {
-      copyText(context.printerName, argv[i + 1]);
+      context.printerName = argv[i + 1];
       context.command = AdminCommand::Remove;
     }
   }

@@ -1,5 +1,5 @@
 // One run of zorvadmin: root check, options, read pass, validation,
-// rewrite pass, rotation, spooler scan and listing.
+// rewrite pass, the new file into place, spooler scan and listing.
 #pragma once
 
 namespace zorv {
@@ -8,7 +8,7 @@ enum ExitStatus : int {
   kExitOk = 0,
   kExitNotRoot = 1,
   kExitRefused = 2,    // the request was refused; nothing changed
-  kExitFileError = 3,  // a file could not be read or written; nothing changed
+  kExitFileError = 3,  // a file could not be read or written; see the message for whether the change was made
 };
 
 int runAdmin(int argc, const char* const* argv);

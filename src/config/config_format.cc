@@ -1,41 +1,24 @@
 #include "config/config_format.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "config/file_safety.h"
-#include "config/line_io.h"
+#include "io/new_file.h"
 
 namespace zorv {
-namespace {
-
-int writeDefaultPieces(int fd, const std::string& path) {
-  for (std::string_view piece : kDefaultConfigPieces) {
-    if (writeAll(fd, piece.data(), static_cast<long>(piece.size())) != 0) {
-      reportFileError("write", path);
-      return -1;
-    }
-  }
-  return 0;
-}
-
-}  // namespace
 
 int writeDefaultConfig(const ConfigFiles& files) {
-  FileDescriptor fd = openNewFile(files.newFile);
-  if (!fd.valid()) {
+  NewFile file = NewFile::create(files.newFile, 0644);
+  if (!file.valid()) {
     std::printf("errno=%s\n", std::strerror(errno));
     return -1;
   }
-  if (writeDefaultPieces(fd.get(), files.newFile) != 0 || closeNewFile(fd, files.newFile) != 0 ||
-      moveIntoPlace(files.newFile, files.config) != 0) {
-    ::unlink(files.newFile.c_str());
-    return -1;
-  }
-  return 0;
+  std::string content;
+  for (std::string_view piece : kDefaultConfigPieces) content += piece;
+  if (file.setOwnerAndMode(0, 0, 0644) != 0 || file.write(content) != 0) return -1;
+  return file.commit(files.config);
 }
 
 std::string_view printerTagName(const Line& line) {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "config/config_files.h"
-#include "config/line_io.h"
+#include "io/line_io.h"
 
 namespace zorv {
 
@@ -30,7 +30,7 @@ constexpr const char* kPrinterOpenFormat = "<Printer %s>\n";
 constexpr const char* kDevicePathFormat = "DevicePath %s\n";
 constexpr const char* kPrinterCloseLine = "</Printer>\n\n";
 
-// The default file, in the pieces it is written in.
+// The default file, in the pieces it is made of.
 constexpr std::array<std::string_view, 18> kDefaultConfigPieces = {
     "#\n# Quorx Printer Daemon for CUPS Configuration Data\n#\n\n",
     "<Path>\n",
@@ -52,10 +52,11 @@ constexpr std::array<std::string_view, 18> kDefaultConfigPieces = {
     "# Status Monitor API socket port\n#  Default PORT  59787\nUI_Port  59787\n</Ports>\n",
 };
 
-// Writes the default content to files.newFile, one durable write a piece,
-// and renames it to files.config, so the file appears whole or not at all.
-// On failure to open prints "errno=..." to standard output; any failure
-// leaves no new file behind and returns -1.
+// Writes the default content to files.newFile as 0644 root:root, whatever
+// the umask, and moves it to files.config, so the file appears whole or not
+// at all. When the new file cannot be created, prints "errno=..." to
+// standard output besides the message on standard error. Returns -1 on any
+// failure, leaving no new file behind.
 int writeDefaultConfig(const ConfigFiles& files);
 
 // The name of a printer tag line: the text after "<Printer" with leading

@@ -1,14 +1,19 @@
+// How the pass works: one streaming pass over the file, line by line,
+// through a small section state machine (None, Path, Printer, Ports), with
+// fixed buffers whatever the file's size. A read returns the settings and
+// the entries it met. A rewrite does the same and, while it reads, hands
+// the lines it keeps, replaces or inserts to its output, so it never holds
+// the file. An add or remove therefore reads the file twice: the read pass
+// tells the rewrite whether the queue already has a block.
 #include "config/config_pass.h"
-
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 
 #include "config/config_format.h"
-#include "config/file_safety.h"
+#include "io/file_descriptor.h"
+#include "io/line_io.h"
 
 namespace zorv {
 namespace {
@@ -33,21 +38,13 @@ std::int32_t leadingNumber(std::string_view text) {
   return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
 }
 
-int registerEntry(AdminContext& context, int index, std::string_view name) {
-  if (ensureEntry(context, index) != 0) return -1;
-  PrinterEntry& entry = *entryAt(context, index);
-  copyText(entry.spooler, name);
-  // The slot may still hold what another block left in an earlier pass.
-  copyText(entry.devicePath, "");
-  copyText(entry.status, "");
-  if (spoolerExists(context.spoolerQueues, entry.spooler.c_str()) != 0) copyText(entry.status, kStatusInvalid);
-  return 0;
-}
-
 class ConfigPass {
  public:
-  ConfigPass(AdminContext& context, AdminCommand mode, int outFd)
-      : context_(context), mode_(mode), outFd_(outFd) {}
+  // request and output are null for a read; queue is the one whose block
+  // blockFound() tells of.
+  ConfigPass(const ConfigFiles& files, QueueDirectory& queues, EntryKeeping keeping, const RewriteRequest* request,
+             const ByteSink* output, std::string_view queue)
+      : files_(files), queues_(queues), keeping_(keeping), request_(request), output_(output), queue_(queue) {}
 
   // 0 to go on; -1 once the pass has failed (finish() tells how).
   int handleLine(const Line& line) {
@@ -57,40 +54,45 @@ class ConfigPass {
 
   // Checks what only the whole pass can tell.
   PassResult finish() {
-    if (result_ != PassResult::Ok || mode_ != AdminCommand::Add) return result_;
-    if (!context_.targetHandled) {
+    if (result_ != PassResult::Ok || !adding()) return result_;
+    if (!targetHandled_) {
       std::fprintf(stderr, "zorvadmin: cannot add %s: %s has no <Ports> line to add it before\n",
-                   context_.printerName.c_str(), context_.files.config.c_str());
+                   std::string(request_->queue).c_str(), files_.config.c_str());
       return PassResult::Refused;
     }
-    if (appended_ && context_.unlistedCount > 0) {
+    if (appended_ && content_.unlistedCount > 0) {
       std::fprintf(stderr, "zorvadmin: cannot add %s: the table holds %d entries\n",
-                   context_.printerName.c_str(), kMaxEntries);
+                   std::string(request_->queue).c_str(), kMaxEntries);
       return PassResult::Refused;
     }
     return PassResult::Ok;
   }
 
+  ConfigContent& content() { return content_; }
+  bool blockFound() const { return blockFound_; }
+
  private:
-  bool rewriting() const { return mode_ != AdminCommand::List; }
-  bool inTargetBlock() const { return rewriting() && blockName_ == context_.printerName.view(); }
-  PrinterEntry* blockEntry() { return entryAt(context_, context_.entryCount); }
+  bool rewriting() const { return request_ != nullptr; }
+  bool adding() const { return rewriting() && request_->mode == RewriteMode::Add; }
+  bool removing() const { return rewriting() && request_->mode == RewriteMode::Remove; }
+  int blocksCounted() const { return static_cast<int>(content_.entries.size()) + content_.unlistedCount; }
+  bool inTable() const { return blocksCounted() < kMaxEntries; }
+  bool keepsEntry() const { return inTable() || keeping_ == EntryKeeping::All; }
 
   int fail(PassResult result) {
     result_ = result;
     return -1;
   }
 
-  int write(const char* bytes, long length) {
-    if (writeAll(outFd_, bytes, length) == 0) return 0;
-    reportFileError("write", context_.files.newFile);
+  int write(std::string_view bytes) {
+    if ((*output_)(bytes) == 0) return 0;
     return fail(PassResult::FileError);
   }
 
-  int writeFormatted(const char* format, const char* value) {
+  int writeFormatted(const char* format, std::string_view value) {
     std::array<char, 1024> buffer{};
-    const int length = std::snprintf(buffer.data(), buffer.size(), format, value);
-    return write(buffer.data(), length);
+    const int length = std::snprintf(buffer.data(), buffer.size(), format, std::string(value).c_str());
+    return write({buffer.data(), static_cast<std::size_t>(length)});
   }
 
   // Writes a kept line back unchanged; a line cut by the line buffer would
@@ -99,12 +101,12 @@ class ConfigPass {
     if (!rewriting()) return 0;
     if (line.truncated) {
       std::fprintf(stderr, "zorvadmin: cannot rewrite %s: it has a line longer than %d characters\n",
-                   context_.files.config.c_str(), kMaxLineText);
+                   files_.config.c_str(), kMaxLineText);
       return fail(PassResult::Refused);
     }
-    if (writeLine(outFd_, line) == 0) return 0;
-    reportFileError("write", context_.files.newFile);
-    return fail(PassResult::FileError);
+    lineBytes_.clear();
+    appendLine(lineBytes_, line);
+    return write(lineBytes_);
   }
 
   int processConfigLine(const Line& line) {
@@ -128,121 +130,134 @@ class ConfigPass {
     return copy(line);
   }
 
+  // A block's entry is counted when its closing tag is met; a block left
+  // open by the next section never is.
   int openPrinterBlock(const Line& line) {
     section_ = ConfigSection::Printer;
-    copyText(blockName_, printerTagName(line));
-    registerEntry(context_, context_.entryCount, blockName_.view());
-    if (!inTargetBlock()) return copy(line);
-    if (mode_ == AdminCommand::Add && writeFormatted(kPrinterOpenFormat, context_.printerName.c_str()) != 0) return -1;
-    if (PrinterEntry* entry = blockEntry()) {
-      copyText(entry->spooler, context_.printerName.view());
-      copyText(entry->status, kStatusModified);
-    }
-    context_.targetHandled = true;
-    return 0;
+    block_ = freshEntry();
+    copyText(block_.spooler, printerTagName(line));
+    if (keepsEntry() && !queues_.knows(block_.spooler.view())) copyText(block_.status, kStatusInvalid);
+    const bool named = !queue_.empty() && sameQueueName(block_.spooler.view(), queue_);
+    blockFound_ = blockFound_ || named;
+    inTarget_ = rewriting() && named;
+    targetDeviceWritten_ = false;
+    if (!inTarget_) return copy(line);
+    targetHandled_ = true;
+    copyText(block_.spooler, request_->queue);
+    copyText(block_.status, kStatusModified);
+    return adding() ? writeFormatted(kPrinterOpenFormat, request_->queue) : 0;
   }
 
   int closePrinterBlock(const Line& line) {
     if (section_ != ConfigSection::Printer) return enterSection(ConfigSection::None, line);
-    const bool removing = inTargetBlock() && mode_ == AdminCommand::Remove;
-    PrinterEntry* entry = blockEntry();
-    if (entry) {
-      ++context_.entryCount;
-    } else {
-      ++context_.unlistedCount;
-    }
     section_ = ConfigSection::None;
-    copyText(blockName_, "");
-    if (!removing) return copy(line);
-    if (entry) copyText(entry->status, kStatusDelete);
-    return 0;
+    // A block of the queue that has no device path line gets one.
+    if (inTarget_ && adding() && !targetDeviceWritten_ && writeDevicePath() != 0) return -1;
+    if (inTarget_ && removing()) copyText(block_.status, kStatusDelete);
+    countEntry(block_);
+    const bool dropped = inTarget_ && removing();
+    inTarget_ = false;
+    return dropped ? 0 : copy(line);
+  }
+
+  void countEntry(const PrinterEntry& entry) {
+    const bool listed = inTable();
+    if (keepsEntry()) content_.entries.push_back(entry);
+    if (!listed) ++content_.unlistedCount;
   }
 
   int openPorts(const Line& line) {
     section_ = ConfigSection::Ports;
-    if (mode_ == AdminCommand::Add && !context_.targetHandled) {
-      if (appendPrinterBlock() != 0) return -1;
-      context_.targetHandled = true;
-    }
+    inTarget_ = false;
+    if (adding() && !targetHandled_ && !request_->fileHasBlock && appendPrinterBlock() != 0) return -1;
     return copy(line);
   }
 
   int appendPrinterBlock() {
-    if (writeFormatted(kPrinterOpenFormat, context_.printerName.c_str()) != 0 ||
-        writeFormatted(kDevicePathFormat, context_.devicePath.c_str()) != 0 ||
-        writeFormatted("%s", kPrinterCloseLine) != 0) {
+    if (writeFormatted(kPrinterOpenFormat, request_->queue) != 0 ||
+        writeFormatted(kDevicePathFormat, request_->devicePath) != 0 || write(kPrinterCloseLine) != 0) {
       return -1;
     }
     appended_ = true;
-    if (ensureEntry(context_, context_.entryCount) != 0) {
-      ++context_.unlistedCount;
-      return 0;
-    }
-    PrinterEntry& entry = *blockEntry();
+    targetHandled_ = true;
+    PrinterEntry entry = freshEntry();
     copyText(entry.status, kStatusNew);
-    copyText(entry.spooler, context_.printerName.view());
-    copyText(entry.devicePath, context_.devicePath.view());
-    ++context_.entryCount;
+    copyText(entry.spooler, request_->queue);
+    copyText(entry.devicePath, request_->devicePath);
+    countEntry(entry);
     return 0;
   }
 
+  int writeDevicePath() {
+    targetDeviceWritten_ = true;
+    copyText(block_.devicePath, request_->devicePath);
+    return writeFormatted(kDevicePathFormat, request_->devicePath);
+  }
+
   int pathLine(const Line& line) {
+    ConfigSettings& settings = content_.settings;
     if (line.startsWith(keyword::kCupsConfigPath)) {
-      copyText(context_.cupsConfigPath, keywordValue(line, keyword::kCupsConfigPath));
+      copyText(settings.cupsConfigPath, keywordValue(line, keyword::kCupsConfigPath));
     } else if (line.startsWith(keyword::kLogDirectoryPath)) {
-      copyText(context_.logDirectoryPath, keywordValue(line, keyword::kLogDirectoryPath));
+      copyText(settings.logDirectoryPath, keywordValue(line, keyword::kLogDirectoryPath));
     }
     return copy(line);
   }
 
   int printerLine(const Line& line) {
-    PrinterEntry* entry = blockEntry();
-    const bool target = inTargetBlock();
     // Blocks beyond the table pass through unchanged unless they are the target.
-    if (entry == nullptr && !target) return copy(line);
+    if (!inTable() && !inTarget_) return copy(line);
     if (!line.startsWith(keyword::kDevicePath)) return 0;  // dropped
-    if (entry) copyText(entry->devicePath, keywordValue(line, keyword::kDevicePath));
-    if (!target) return copy(line);
-    if (mode_ == AdminCommand::Remove) return 0;
-    if (entry) copyText(entry->devicePath, context_.devicePath.view());
-    return writeFormatted(kDevicePathFormat, context_.devicePath.c_str());
+    copyText(block_.devicePath, keywordValue(line, keyword::kDevicePath));
+    if (!inTarget_) return copy(line);
+    if (removing()) return 0;
+    return writeDevicePath();
   }
 
   int portsLine(const Line& line) {
-    if (line.startsWith(keyword::kUiPort)) context_.uiPort = leadingNumber(keywordValue(line, keyword::kUiPort));
+    if (line.startsWith(keyword::kUiPort)) {
+      content_.settings.uiPort = leadingNumber(keywordValue(line, keyword::kUiPort));
+    }
     return copy(line);
   }
 
-  AdminContext& context_;
-  const AdminCommand mode_;
-  const int outFd_;
+  const ConfigFiles& files_;
+  QueueDirectory& queues_;
+  const EntryKeeping keeping_;
+  const RewriteRequest* request_;
+  const ByteSink* output_;
+  const std::string_view queue_;
+  ConfigContent content_;
   ConfigSection section_ = ConfigSection::None;
-  TextField blockName_;  // name of the printer block being read
+  PrinterEntry block_;  // the entry of the printer block being read
+  bool inTarget_ = false;
+  bool targetDeviceWritten_ = false;
+  bool targetHandled_ = false;
+  bool blockFound_ = false;
   bool appended_ = false;
+  std::string lineBytes_;
   PassResult result_ = PassResult::Ok;
 };
 
-// Opens the configuration for reading; in read mode a file that does not
-// exist is first created from the default. Anything else is a file error.
-FileDescriptor openConfigInput(const AdminContext& context, AdminCommand mode) {
-  const std::string& path = context.files.config;
-  FileDescriptor input = openForReading(path);
+// Opens the configuration for reading, first creating it from the default
+// when it does not exist and that is asked for. Anything else is a file error.
+FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
+  FileDescriptor input = openForReading(files.config);
   if (input.valid()) return input;
-  if (errno != ENOENT || mode != AdminCommand::List) {
-    reportFileError("open", path);
+  if (errno != ENOENT || missing != MissingFile::CreateDefault) {
+    reportFileError(errno == kNotRegularFile ? "read" : "open", files.config);
     return input;
   }
-  if (writeDefaultConfig(context.files) != 0) return input;
-  input = openForReading(path);
-  if (!input.valid()) reportFileError("open", path);
+  if (writeDefaultConfig(files) != 0) return input;
+  input = openForReading(files.config);
+  if (!input.valid()) reportFileError("open", files.config);
   return input;
 }
 
-PassResult readThrough(AdminContext& context, AdminCommand mode, int inFd, int outFd) {
-  ConfigPass pass(context, mode, outFd);
+PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass) {
   const ReadResult read = readLines(inFd, false, [&pass](const Line& line) { return pass.handleLine(line); });
   if (read == ReadResult::ReadFailed) {
-    reportFileError("read", context.files.config);
+    reportFileError("read", files.config);
     return PassResult::FileError;
   }
   return pass.finish();
@@ -250,21 +265,40 @@ PassResult readThrough(AdminContext& context, AdminCommand mode, int inFd, int o
 
 }  // namespace
 
-PassResult runConfigPass(AdminContext& context, AdminCommand mode) {
-  context.targetHandled = false;
-  FileDescriptor input = openConfigInput(context, mode);
-  if (!input.valid()) return PassResult::FileError;
-  if (mode == AdminCommand::List) return readThrough(context, mode, input.get(), -1);
+PrinterEntry freshEntry() {
+  PrinterEntry entry;
+  copyText(entry.fifoPath, "               ");
+  return entry;
+}
 
-  FileDescriptor output = createNewFile(context.files.newFile);
-  if (!output.valid()) return PassResult::FileError;
-  PassResult result = readThrough(context, mode, input.get(), output.get());
-  if (result == PassResult::Ok && closeNewFile(output, context.files.newFile) != 0) result = PassResult::FileError;
-  if (result != PassResult::Ok) {
-    output.close();
-    ::unlink(context.files.newFile.c_str());
+ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, EntryKeeping keeping, MissingFile missing,
+                      std::string_view queue) {
+  ConfigRead read;
+  FileDescriptor input = openConfigInput(files, missing);
+  if (!input.valid()) {
+    read.result = PassResult::FileError;
+    return read;
   }
-  return result;
+  ConfigPass pass(files, queues, keeping, nullptr, nullptr, queue);
+  read.result = readThrough(files, input.get(), pass);
+  read.content = std::move(pass.content());
+  read.blockFound = pass.blockFound();
+  return read;
+}
+
+ConfigRewrite rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
+                            const ByteSink& output) {
+  ConfigRewrite rewrite;
+  FileDescriptor input = openConfigInput(files, MissingFile::IsAnError);
+  if (!input.valid()) {
+    rewrite.result = PassResult::FileError;
+    return rewrite;
+  }
+  ConfigPass pass(files, queues, EntryKeeping::TableOnly, &request, &output, request.queue);
+  rewrite.result = readThrough(files, input.get(), pass);
+  rewrite.content = std::move(pass.content());
+  rewrite.blockFound = pass.blockFound();
+  return rewrite;
 }
 
 }  // namespace zorv

@@ -54,12 +54,33 @@ TEST_F(RewriteTest, RemoveDropsTheBlockButKeepsItsComments) {
   expectRotated(before, configWith(cupsRoot(), "<Printer Q3>\nDevicePath /dev/usb/lp3\n</Printer>\n# about Q2\n"));
 }
 
-TEST_F(RewriteTest, RemoveOfAnAbsentNameRewritesTheSameBytes) {
+// A run that changes nothing replaces nothing: the backup still holds the
+// state before the last real change.
+TEST_F(RewriteTest, RemoveOfAnAbsentNameChangesNoFile) {
   writeConf(kDefaultConfig);
+  writeFile(conf() + ".bak", "older");
+  struct stat before {};
+  ASSERT_EQ(::stat(conf().c_str(), &before), 0);
   const RunResult result = run({"-x", "Nowhere"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, listing("/etc/cups/", "None", 59787, {}));
-  expectRotated(kDefaultConfig, kDefaultConfig);
+  EXPECT_EQ(result.err, "zorvadmin: Nowhere has no entry in " + conf() + "; nothing changed\n");
+  struct stat after {};
+  ASSERT_EQ(::stat(conf().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(readFile(conf() + ".bak"), "older");
+  EXPECT_FALSE(fileExists(conf() + "~"));
+
+  // The same for an add that sets the device path the entry already has.
+  const std::string withQ2 = configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/same\n</Printer>\n");
+  writeConf(withQ2);
+  const RunResult same = run({"-p", "Q2", "-o", "/dev/same"});
+  EXPECT_EQ(same.status, 0);
+  EXPECT_EQ(same.err, "");
+  EXPECT_EQ(same.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/same", "Modified"}}));
+  EXPECT_EQ(readConf(), withQ2);
+  EXPECT_EQ(readFile(conf() + ".bak"), "older");
 }
 
 TEST_F(RewriteTest, RewriteNormalisesLinesOutsideSectionsAndCrlf) {
@@ -78,15 +99,15 @@ TEST_F(RewriteTest, UnterminatedLastLineIsNeverLost) {
   expectRotated(before, configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n") + "# last words");
 }
 
-TEST_F(RewriteTest, BlockAfterPortsGetsASecondBlock) {
+// One block per queue: a block that stands after <Ports> is changed where
+// it stands, never joined by a second one.
+TEST_F(RewriteTest, BlockAfterPortsIsModifiedInPlace) {
   const std::string before = configWith(cupsRoot()) + "<Printer Q2>\nDevicePath /dev/old\n</Printer>\n";
   writeConf(before);
   const RunResult result = run({"-p", "Q2", "-o", "/dev/new"});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/new", "New!!"},
-                              {"Q2", "parallel", "/dev/lp0", "/dev/new", "Modified"}}));
-  expectRotated(before, configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/new\n</Printer>\n\n") +
-                            "<Printer Q2>\nDevicePath /dev/new\n</Printer>\n");
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/new", "Modified"}}));
+  expectRotated(before, configWith(cupsRoot()) + "<Printer Q2>\nDevicePath /dev/new\n</Printer>\n");
 }
 
 TEST_F(RewriteTest, BlocksShiftedByAnAppendNeverShowAnotherBlocksData) {
@@ -102,19 +123,25 @@ TEST_F(RewriteTest, BlocksShiftedByAnAppendNeverShowAnotherBlocksData) {
                               {"Gone", "", kNoFifo, "/dev/gone", "invalid Spool Name"}}));
 }
 
-// The configuration compares names exactly; CUPS itself ignores case when it
-// looks a queue up, so q2 is a known queue but not Q2's block.
-TEST_F(RewriteTest, BlockWithoutDevicePathAndDuplicateNames) {
+// Names are compared as the scheduler compares them, and written as it
+// spells them; a block without a device path line gets one before its end.
+TEST_F(RewriteTest, BlockWithoutDevicePathAndNamesInAnotherCase) {
   const std::string before =
       configWith(cupsRoot(), "<Printer Q2>\n</Printer>\n<Printer q2>\nDevicePath /dev/q\n</Printer>\n"
-                             "<Printer Q2>\nDevicePath /dev/b\n</Printer>\n");
+                             "<Printer Q3>\n  DevicePath /dev/indented\n</Printer>\n");
   writeConf(before);
-  const RunResult result = run({"-p", "Q2", "-o", "/dev/x"});
-  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "", "Modified"},
-                              {"q2", "", kNoFifo, "/dev/q", ""},
-                              {"Q2", "parallel", "/dev/lp0", "/dev/x", "Modified"}}));
-  expectRotated(before, configWith(cupsRoot(), "<Printer Q2>\n</Printer>\n<Printer q2>\nDevicePath /dev/q\n</Printer>\n"
-                                               "<Printer Q2>\nDevicePath /dev/x\n</Printer>\n"));
+  const RunResult result = run({"-p", "q2", "-o", "/dev/x"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/x", "Modified"},
+                              {"Q2", "parallel", "/dev/lp0", "/dev/x", "Modified"},
+                              {"Q3", "usb", "//Zorv/ZPR4410", "", ""}}));
+  expectRotated(before, configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/x\n</Printer>\n<Printer Q2>\nDevicePath /dev/x\n"
+                                               "</Printer>\n<Printer Q3>\n</Printer>\n"));
+  const RunResult added = run({"-p", "q3", "-o", "/dev/y"});
+  EXPECT_EQ(added.status, 0);
+  EXPECT_NE(readConf().find("<Printer Q3>\nDevicePath /dev/y\n</Printer>\n"), std::string::npos);
+  EXPECT_EQ(run({"-x", "q3"}).status, 0);
+  EXPECT_EQ(readConf().find("Q3"), std::string::npos);
 }
 
 TEST_F(RewriteTest, RemoveWorksAfterTheQueueLeftCups) {

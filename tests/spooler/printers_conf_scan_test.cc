@@ -13,13 +13,10 @@ namespace {
 std::string scanFor(const std::string& queue, const std::string& printersConf) {
   test::TempDir dir;
   test::writeFile(dir.file("printers.conf"), printersConf);
-  AdminContext context;
-  copyText(context.cupsConfigPath, dir.path() + "/");
-  ensureEntry(context, 0);
-  copyText(context.entries[0]->spooler, queue);
-  context.entryCount = 1;
-  scanSpoolerConfig(context, 0);
-  return std::string(context.entries[0]->backend.view()) + "|" + std::string(context.entries[0]->fifoPath.view());
+  DeviceUriParts parts;
+  copyText(parts.fifoPath, "               ");
+  scanSpoolerConfig(printersConfPath(dir.path() + "/"), queue, parts);
+  return std::string(parts.backend.view()) + "|" + std::string(parts.fifoPath.view());
 }
 
 constexpr const char* kUntouched = "|               ";
@@ -62,12 +59,9 @@ TEST(SpoolerScan, PasswordIsNeverShown) {
 }
 
 TEST(SpoolerScan, FileNameFromTheSetting) {
-  TextField setting;
-  EXPECT_EQ(printersConfPath(setting), "/etc/cups/printers.conf");
-  copyText(setting, "/srv/cups");
-  EXPECT_EQ(printersConfPath(setting), "/srv/cups/printers.conf");
-  copyText(setting, "/srv/cups/");
-  EXPECT_EQ(printersConfPath(setting), "/srv/cups/printers.conf");
+  EXPECT_EQ(printersConfPath(""), "/etc/cups/printers.conf");
+  EXPECT_EQ(printersConfPath("/srv/cups"), "/srv/cups/printers.conf");
+  EXPECT_EQ(printersConfPath("/srv/cups/"), "/srv/cups/printers.conf");
 }
 
 }  // namespace

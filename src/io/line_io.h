@@ -1,10 +1,11 @@
 // Line reading and durable writing shared by every file pass: files are
 // read in 4096-byte chunks with fixed buffers and cut into lines at CR or
-// LF; every write is its own fsync, write and sync.
+// LF; every write is surrounded by an fsync and a sync.
 #pragma once
 
 #include <array>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace zorv {
@@ -61,7 +62,8 @@ ReadResult readLines(int fd, bool retryEagain, const LineHandler& handler);
 const char* skipSeparators(const char* text, int count);
 
 // The value of a keyword line: the text after the keyword with leading
-// separators skipped; trailing characters stay part of it.
+// separators skipped; trailing characters stay part of it. A value of
+// nothing but separators is empty.
 std::string_view keywordValue(const Line& line, std::string_view keyword);
 
 // fsync of fd (left out in fuzzing builds, which test bytes, not disks).
@@ -69,9 +71,9 @@ int flushFile(int fd);
 
 // fsync, write all length bytes, sync. Returns -1 (errno set) at the first
 // failure, without retrying anything but EINTR.
-int writeAll(int fd, const char* buffer, long length);
+int writeDurably(int fd, const char* buffer, long length);
 
-// Writes the line's text and its terminator as that many newlines.
-int writeLine(int fd, const Line& line);
+// Appends the line's text and its terminator as that many newlines.
+void appendLine(std::string& out, const Line& line);
 
 }  // namespace zorv

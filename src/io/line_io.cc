@@ -1,4 +1,4 @@
-#include "config/line_io.h"
+#include "io/line_io.h"
 
 #include <unistd.h>
 
@@ -113,12 +113,15 @@ std::string_view keywordValue(const Line& line, std::string_view keyword) {
   const char* rest = line.text + keyword.size();
   const int count = line.textLength - static_cast<int>(keyword.size());
   const char* start = skipSeparators(rest, count);
+  // Nothing but separators: skipSeparators hands back the text itself, yet
+  // the value is empty.
+  if (start == rest && count > 0 && (*rest == ' ' || *rest == '\t' || *rest == ':')) return {rest + count, 0};
   return {start, static_cast<std::size_t>(line.text + line.textLength - start)};
 }
 
 int flushFile(int fd) { return kFlushWrites ? ::fsync(fd) : 0; }
 
-int writeAll(int fd, const char* buffer, long length) {
+int writeDurably(int fd, const char* buffer, long length) {
   if (flushFile(fd) != 0) return -1;
   long written = 0;
   while (written < length) {
@@ -134,11 +137,9 @@ int writeAll(int fd, const char* buffer, long length) {
   return 0;
 }
 
-int writeLine(int fd, const Line& line) {
-  std::array<char, kMaxLineText + 2> bytes{};
-  std::memcpy(bytes.data(), line.text, static_cast<std::size_t>(line.textLength));
-  std::fill_n(bytes.data() + line.textLength, line.terminatorLength, '\n');
-  return writeAll(fd, bytes.data(), line.textLength + line.terminatorLength);
+void appendLine(std::string& out, const Line& line) {
+  out.append(line.text, static_cast<std::size_t>(line.textLength));
+  out.append(static_cast<std::size_t>(line.terminatorLength), '\n');
 }
 
 }  // namespace zorv

@@ -23,4 +23,8 @@ struct TextField {
 // Copies at most 255 characters of text (stopping at a NUL) into field.
 void copyText(TextField& field, std::string_view text);
 
+// Queue names as the scheduler compares them: ASCII letters without regard
+// to case, every other byte exactly.
+bool sameQueueName(std::string_view a, std::string_view b);
+
 }  // namespace zorv

@@ -1,0 +1,46 @@
+// File descriptors that close themselves, the one way files are opened for
+// reading, and the one way a file error is reported.
+#pragma once
+
+#include <string>
+
+namespace zorv {
+
+// Owns one file descriptor and closes it once.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release();
+  // Closes now: 0, or -1 with errno set.
+  int close();
+
+ private:
+  int fd_ = -1;
+};
+
+// errno for a file that exists but is neither a regular file nor a
+// directory (a FIFO, a device, a socket): reading it could block or never end.
+constexpr int kNotRegularFile = -1000;
+
+// "zorvadmin: cannot ACTION PATH: ERROR" on standard error, for errno,
+// which it leaves as it was.
+void reportFileError(const char* action, const std::string& path);
+
+// The text reportFileError prints for an errno value.
+const char* fileErrorText(int error);
+
+// Opens path for reading. A FIFO never blocks the open, and anything but a
+// regular file or a directory is refused with errno kNotRegularFile (a
+// directory opens, and its first read fails with EISDIR).
+FileDescriptor openForReading(const std::string& path);
+
+}  // namespace zorv

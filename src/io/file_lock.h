@@ -1,0 +1,20 @@
+// The lock that keeps runs from interleaving: an flock on a companion file
+// that is created once and never removed.
+#pragma once
+
+#include <string>
+
+#include "io/file_descriptor.h"
+
+namespace zorv {
+
+enum class LockMode { Shared, Exclusive };
+
+// Takes the lock on path, waiting at most timeoutSeconds; never follows a
+// link. A shared lock also works where the lock file cannot be written: it
+// is then opened read-only, and on a read-only file system where it does
+// not exist the run goes on without one (held stays invalid). Returns -1
+// after reporting why the lock cannot be had.
+int lockFile(const std::string& path, LockMode mode, int timeoutSeconds, FileDescriptor& held);
+
+}  // namespace zorv

@@ -1,0 +1,274 @@
+#include "io/new_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "io/line_io.h"
+
+namespace zorv {
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+int syncDirectoryOf(const std::string& path) {
+  const std::string directory = directoryOf(path);
+  FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid() || flushFile(fd.get()) != 0) {
+    reportFileError("sync directory", directory);
+    return -1;
+  }
+  return 0;
+}
+
+// The new files not yet in place, for the signal handler: fixed buffers,
+// as a handler may neither allocate nor lock.
+constexpr std::size_t kMaxPendingFiles = 2;  // the new file, and a backup copy
+std::array<std::array<char, 4096>, kMaxPendingFiles> gPendingFiles{};
+volatile sig_atomic_t gPendingMask = 0;
+
+int rememberPending(const std::string& path) {
+  for (std::size_t slot = 0; slot < kMaxPendingFiles; ++slot) {
+    if ((gPendingMask & (1 << slot)) != 0 || path.size() >= gPendingFiles[slot].size()) continue;
+    std::memcpy(gPendingFiles[slot].data(), path.c_str(), path.size() + 1);
+    gPendingMask = gPendingMask | (1 << slot);
+    return static_cast<int>(slot);
+  }
+  return -1;
+}
+
+void forgetPending(int slot) {
+  if (slot >= 0) gPendingMask = gPendingMask & ~(1 << slot);
+}
+
+extern "C" void removePendingAndRaise(int signal) {
+  for (std::size_t slot = 0; slot < kMaxPendingFiles; ++slot) {
+    if ((gPendingMask & (1 << slot)) != 0) ::unlink(gPendingFiles[slot].data());
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+int removeIfPresent(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return 0;
+  return -1;
+}
+
+// ACLs and security labels; a file system without them has nothing to copy.
+int copyExtendedAttributes(int from, int to) {
+  const ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size <= 0) return (size == 0 || errno == ENOTSUP) ? 0 : -1;
+  std::vector<char> names(static_cast<std::size_t>(size));
+  const ssize_t got = ::flistxattr(from, names.data(), names.size());
+  if (got < 0) return -1;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(got); at += std::string_view(&names[at]).size() + 1) {
+    const char* name = &names[at];
+    const ssize_t length = ::fgetxattr(from, name, nullptr, 0);
+    if (length < 0) continue;  // gone since it was listed
+    std::vector<char> value(static_cast<std::size_t>(length));
+    const ssize_t read = ::fgetxattr(from, name, value.data(), value.size());
+    if (read < 0) continue;
+    if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(read), 0) != 0 && errno != ENOTSUP) return -1;
+  }
+  return 0;
+}
+
+// The backup as a second name of target, or as a copy where a file system
+// has no hard links.
+int linkOrCopy(const std::string& target, const std::string& temporary) {
+  if (removeIfPresent(temporary) != 0) {
+    reportFileError("remove", temporary);
+    return -1;
+  }
+  if (::link(target.c_str(), temporary.c_str()) == 0) return 0;
+  if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP) {
+    reportFileError("link", temporary);
+    return -1;
+  }
+  FileDescriptor input = openForReading(target);
+  if (!input.valid()) {
+    reportFileError("open", target);
+    return -1;
+  }
+  NewFile copy = NewFile::create(temporary, 0600);
+  if (!copy.valid() || copy.takeAttributesOf(input.get()) != 0) return -1;
+  std::array<char, kReadChunkSize> chunk{};
+  for (;;) {
+    const long got = readChunk(input.get(), chunk.data(), false);
+    if (got < 0) {
+      reportFileError("read", target);
+      return -1;
+    }
+    if (got == 0) break;
+    if (copy.write({chunk.data(), static_cast<std::size_t>(got)}) != 0) return -1;
+  }
+  return copy.commit(temporary);
+}
+
+}  // namespace
+
+NewFile NewFile::create(const std::string& path, mode_t mode) {
+  if (removeIfPresent(path) != 0) {
+    reportFileError("create", path);  // something that is not a file stands in the way
+    return NewFile(path, FileDescriptor());
+  }
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (!fd.valid()) {
+    reportFileError("create", path);
+    return NewFile(path, std::move(fd));
+  }
+  NewFile file(path, std::move(fd));
+  file.created_ = true;
+  file.pendingSlot_ = rememberPending(path);
+  if (::fchmod(file.fd_.get(), mode) != 0) {
+    reportFileError("set the mode of", path);
+    file.fd_.close();
+  }
+  return file;
+}
+
+NewFile::NewFile(NewFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::move(other.fd_)), gathered_(std::move(other.gathered_)),
+      created_(other.created_), pendingSlot_(other.pendingSlot_) {
+  other.created_ = false;
+  other.pendingSlot_ = -1;
+}
+
+NewFile::~NewFile() {
+  fd_.close();
+  if (created_) ::unlink(path_.c_str());
+  forgetPending(pendingSlot_);
+}
+
+int NewFile::writeGathered() {
+  if (gathered_.empty()) return 0;
+  if (writeDurably(fd_.get(), gathered_.data(), static_cast<long>(gathered_.size())) != 0) {
+    reportFileError("write", path_);
+    return -1;
+  }
+  gathered_.clear();
+  return 0;
+}
+
+int NewFile::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t room = kGatheredWriteSize - gathered_.size();
+    const std::size_t taken = std::min(room, bytes.size());
+    gathered_.append(bytes.substr(0, taken));
+    bytes.remove_prefix(taken);
+    if (gathered_.size() == kGatheredWriteSize && writeGathered() != 0) return -1;
+  }
+  return 0;
+}
+
+int NewFile::takeAttributesOf(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || copyExtendedAttributes(fd, fd_.get()) != 0) {
+    reportFileError("copy the attributes to", path_);
+    return -1;
+  }
+  return setOwnerAndMode(info.st_uid, info.st_gid, info.st_mode & 07777);
+}
+
+int NewFile::setOwnerAndMode(uid_t owner, gid_t group, mode_t mode) {
+  // Owner first: a change of owner clears the set-ID bits that fchmod sets.
+  if (::fchown(fd_.get(), owner, group) != 0 || ::fchmod(fd_.get(), mode) != 0) {
+    reportFileError("set the owner and mode of", path_);
+    return -1;
+  }
+  return 0;
+}
+
+bool NewFile::sameContentAs(int fd) {
+  if (writeGathered() != 0) return false;
+  std::array<char, kReadChunkSize> ours{};
+  std::array<char, kReadChunkSize> theirs{};
+  for (off_t offset = 0;;) {
+    const ssize_t a = ::pread(fd_.get(), ours.data(), ours.size(), offset);
+    const ssize_t b = ::pread(fd, theirs.data(), theirs.size(), offset);
+    if (a < 0 || b < 0 || a != b) return false;
+    if (a == 0) return true;
+    if (std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(a)) != 0) return false;
+    offset += a;
+  }
+}
+
+int NewFile::closeDurably() {
+  if (writeGathered() != 0) return -1;
+  if (flushFile(fd_.get()) != 0) {
+    reportFileError("sync", path_);
+    return -1;
+  }
+  if (fd_.close() != 0) {
+    reportFileError("close", path_);
+    return -1;
+  }
+  return 0;
+}
+
+int NewFile::renameOver(const std::string& target) {
+  if (::rename(path_.c_str(), target.c_str()) != 0) {
+    reportFileError("rename", path_);
+    return -1;
+  }
+  created_ = false;
+  forgetPending(pendingSlot_);
+  pendingSlot_ = -1;
+  return 0;
+}
+
+int NewFile::commit(const std::string& target) {
+  if (closeDurably() != 0 || renameOver(target) != 0) return -1;
+  return syncDirectoryOf(target);
+}
+
+int NewFile::commitKeepingBackup(const std::string& target, const BackupNames& names) {
+  // A backup that no rename can replace would fail only after the new file
+  // is in place; find it out first.
+  struct stat backup {};
+  if (::lstat(names.backup.c_str(), &backup) == 0 && S_ISDIR(backup.st_mode)) {
+    errno = EISDIR;
+    reportFileError("remove", names.backup);
+    return -1;
+  }
+  if (closeDurably() != 0 || linkOrCopy(target, names.temporary) != 0) return -1;
+  if (renameOver(target) != 0) {
+    ::unlink(names.temporary.c_str());
+    return -1;
+  }
+  // The new version is in place: only now may the old backup go.
+  if (::rename(names.temporary.c_str(), names.backup.c_str()) != 0) {
+    reportFileError("rename", names.temporary);
+    return -1;
+  }
+  return syncDirectoryOf(target);
+}
+
+void removeNewFilesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = removePendingAndRaise;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+int moveIntoPlace(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    reportFileError("rename", from);
+    return -1;
+  }
+  return syncDirectoryOf(to);
+}
+
+}  // namespace zorv

@@ -1,0 +1,80 @@
+// The one owner of the file-safety sequence: a new version of a file is
+// created beside it, takes the writes, and on commit is closed durably and
+// moved into place (keeping the old version as a backup when asked). A new
+// file destroyed without a successful commit removes itself, so no caller
+// ever unlinks anything by hand.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "io/file_descriptor.h"
+
+namespace zorv {
+
+// Writes are gathered and go out in durable writes of at most this size.
+constexpr std::size_t kGatheredWriteSize = 64 * 1024;
+
+struct BackupNames {
+  std::string backup;     // where the replaced version ends up
+  std::string temporary;  // the replaced version's name until the new one is in place
+};
+
+class NewFile {
+ public:
+  // Removes whatever stands at path (a stale new file, a link) and creates a
+  // fresh file there with the given mode, whatever the umask; never through
+  // a link. Reports a failure; valid() then tells.
+  static NewFile create(const std::string& path, mode_t mode);
+
+  NewFile(NewFile&& other) noexcept;
+  NewFile& operator=(NewFile&&) = delete;
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  ~NewFile();
+
+  bool valid() const { return fd_.valid(); }
+  const std::string& path() const { return path_; }
+
+  // Gathers bytes; every full 64 KiB goes out as one durable write.
+  int write(std::string_view bytes);
+
+  // Gives the new file the owner, group, mode and extended attributes of
+  // the file open at fd.
+  int takeAttributesOf(int fd);
+  // Gives the new file this owner, group and mode.
+  int setOwnerAndMode(uid_t owner, gid_t group, mode_t mode);
+
+  // Writes out what is gathered, then compares the whole new file with the
+  // file open at fd.
+  bool sameContentAs(int fd);
+
+  // Moves the new file over target and syncs the directory.
+  int commit(const std::string& target);
+  // The same, and the replaced target becomes names.backup, which changes
+  // only once the new file is in place.
+  int commitKeepingBackup(const std::string& target, const BackupNames& names);
+
+ private:
+  NewFile(std::string path, FileDescriptor fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+  int writeGathered();
+  int closeDurably();
+  int renameOver(const std::string& target);
+
+  std::string path_;
+  FileDescriptor fd_;
+  std::string gathered_;
+  bool created_ = false;  // path_ is ours to remove until committed
+  int pendingSlot_ = -1;  // where the signal handler finds path_
+};
+
+// SIGINT, SIGTERM and SIGHUP remove the new files that are not yet in
+// place, then end the run as the signal would have.
+void removeNewFilesOnSignals();
+
+// rename(from, to) and fsync of the directory holding to; reports failures.
+int moveIntoPlace(const std::string& from, const std::string& to);
+
+}  // namespace zorv
