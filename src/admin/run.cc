@@ -181,6 +181,8 @@ int runWithContext(AdminContext& context, int argc, const char* const* argv) {
 
   const ConfigFiles files = configFilesFromEnvironment();
   CupsQueueDirectory queues;
+  // Asked before the lock is taken: a slow scheduler never holds other runs.
+  queues.fetchLocalDestinations();
   // Held until the run ends, so two runs never interleave their passes.
   FileDescriptor lock;
   const LockMode lockMode = context.command == AdminCommand::List ? LockMode::Shared : LockMode::Exclusive;
