@@ -30,7 +30,7 @@ class TwoQueues final : public zorv::QueueDirectory {
 // The read pass, then the scan of every entry against the same bytes.
 void readAndScan(zorv::QueueDirectory& queues) {
   const zorv::ConfigFiles files = zorv::configFilesFor(gDirectory + "/zorv.conf");
-  zorv::ConfigRead read = zorv::readConfig(files, queues, zorv::EntryKeeping::All, zorv::MissingFile::IsAnError);
+  zorv::ConfigRead read = zorv::readConfig(files, queues, {zorv::EntryKeeping::All, zorv::MissingFile::IsAnError, {}, nullptr});
   for (zorv::PrinterEntry& entry : read.content.entries) {
     zorv::DeviceUriParts parts;
     zorv::scanSpoolerConfig(gDirectory + "/printers.conf", entry.spooler.view(), parts);
@@ -41,7 +41,7 @@ void readAndScan(zorv::QueueDirectory& queues) {
 bool rewrite(zorv::QueueDirectory& queues, zorv::RewriteMode mode, const char* name, std::string& output) {
   const zorv::ConfigFiles files = zorv::configFilesFor(gDirectory + "/zorv.conf");
   const zorv::ConfigRead read =
-      zorv::readConfig(files, queues, zorv::EntryKeeping::TableOnly, zorv::MissingFile::IsAnError, name);
+      zorv::readConfig(files, queues, {zorv::EntryKeeping::TableOnly, zorv::MissingFile::IsAnError, name, nullptr});
   const zorv::RewriteRequest request{mode, name, "/dev/usb/lp1", read.blockFound};
   output.clear();
   const zorv::ConfigRewrite result = zorv::rewriteConfig(files, request, queues, [&output](std::string_view bytes) {

@@ -1,5 +1,8 @@
 #include "admin/listing.h"
 
+#include <initializer_list>
+#include <string>
+
 namespace zorv {
 namespace {
 
@@ -10,7 +13,49 @@ void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry) {
                entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), entry.status.c_str());
 }
 
+std::string escaped(std::string_view field) {
+  std::string out;
+  for (const char c : field) {
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void printTsvRecord(std::FILE* out, std::initializer_list<std::string_view> fields) {
+  const char* separator = "";
+  for (const std::string_view field : fields) {
+    std::fprintf(out, "%s%s", separator, escaped(field).c_str());
+    separator = "\t";
+  }
+  std::fprintf(out, "\n");
+}
+
+const char* queueState(const PrinterEntry& entry, SchedulerState scheduler) {
+  if (!entry.unknownQueue) return "ok";
+  return scheduler == SchedulerState::Reached ? "unknown-queue" : "unchecked";
+}
+
 }  // namespace
+
+void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out) {
+  const ConfigSettings& settings = content.settings;
+  printTsvRecord(out, {"setting", "CUPS_ConfigPath", settings.cupsConfigPath.view()});
+  printTsvRecord(out, {"setting", "LogDirectoryPath", settings.logDirectoryPath.view()});
+  printTsvRecord(out, {"setting", "UI_Port", settings.uiPortText.view()});
+  for (const PrinterEntry& entry : content.entries) {
+    if (entry.status == "Delete") continue;  // no longer in the file
+    printTsvRecord(out, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(),
+                         entry.fifoPath.view(), queueState(entry, scheduler)});
+  }
+}
 
 void printListing(const ConfigContent& content, std::FILE* out) {
   const ConfigSettings& settings = content.settings;

@@ -9,4 +9,11 @@ namespace zorv {
 
 void printListing(const ConfigContent& content, std::FILE* out = stdout);
 
+enum class SchedulerState { Reached, Unreachable };
+
+// The listing for scripts: tab-separated records of the settings, then one
+// per block of the file in file order, no padding, no 16-row limit; a tab,
+// newline or backslash inside a field is written as \t, \n or \\.
+void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out = stdout);
+
 }  // namespace zorv

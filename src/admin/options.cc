@@ -1,6 +1,95 @@
 #include "admin/options.h"
 
+#include <string>
+
 namespace zorv {
+namespace {
+
+bool takesValue(std::string_view argument, std::string_view name, std::string_view& value) {
+  if (argument.substr(0, name.size()) != name) return false;
+  if (argument.size() == name.size()) return true;
+  if (argument[name.size()] != '=') return false;
+  value = argument.substr(name.size() + 1);
+  return true;
+}
+
+bool setMode(LongOptions& options, RunMode mode) {
+  if (options.mode != RunMode::Classic && options.mode != mode) return false;
+  options.mode = mode;
+  return true;
+}
+
+// One long option at argv[i]; i moves past an operand it takes.
+bool parseLongOption(int argc, const char* const* argv, int& i, LongOptions& options, const char** problem) {
+  const std::string_view argument = argv[i];
+  const auto nextOperand = [&](bool optional) -> const char* {
+    if (i + 1 >= argc || (optional && argv[i + 1][0] == '-')) return nullptr;
+    return argv[++i];
+  };
+  std::string_view value;
+  if (argument == "--dry-run") return options.dryRun = true;
+  if (argument == "--tsv") return options.tsv = true;
+  if (argument == "--quiet") return options.quiet = true;
+  if (argument == "--restore") return setMode(options, RunMode::Restore);
+  // Informational only when alone, as they always were; elsewhere they are
+  // words that 1.0 ignored.
+  if (argument == "--help") return argc != 2 || setMode(options, RunMode::Help);
+  if (argument == "--version") return argc != 2 || setMode(options, RunMode::Version);
+  if (takesValue(argument, "--check", value)) {
+    if (value.empty() && argument.size() == 7) {
+      if (const char* file = nextOperand(true)) value = file;
+    }
+    options.checkFile = value;
+    return setMode(options, RunMode::Check);
+  }
+  if (takesValue(argument, "--get", value)) {
+    if (value.empty() && argument.size() == 5) {
+      const char* queue = nextOperand(false);
+      if (queue == nullptr) return (*problem = "--get needs a queue name", false);
+      value = queue;
+    }
+    options.getQueue = value;
+    return setMode(options, RunMode::Get);
+  }
+  static std::string unknown;  // outlives the call, for the caller's message
+  unknown = "unknown option " + std::string(argument);
+  *problem = unknown.c_str();
+  return false;
+}
+
+bool hasClassicChange(const std::vector<const char*>& classic) {
+  AdminContext context;
+  parseOptions(static_cast<int>(classic.size()), classic.data(), context);
+  return context.command != AdminCommand::List;
+}
+
+// Options that cannot go together: checks, lookups and restores take no
+// classic arguments, and a preview or a quiet run needs a change to make.
+const char* conflictIn(const ParsedCommandLine& parsed) {
+  const LongOptions& options = parsed.options;
+  const bool classicArguments = parsed.classicArguments.size() > 1;
+  const bool change = hasClassicChange(parsed.classicArguments);
+  switch (options.mode) {
+    case RunMode::Check:
+    case RunMode::Get:
+      if (classicArguments || options.dryRun || options.quiet || options.tsv) {
+        return "--check and --get cannot go with other options";
+      }
+      return nullptr;
+    case RunMode::Restore:
+      if (classicArguments || options.dryRun) return "--restore cannot go with a change";
+      return nullptr;
+    case RunMode::Help:
+    case RunMode::Version:
+      return nullptr;
+    case RunMode::Classic:
+      if ((options.dryRun || options.quiet) && !change) return "--dry-run and --quiet need -p or -x";
+      return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 void parseOptions(int argc, const char* const* argv, AdminContext& context) {
   if (argc < 3) return;
@@ -16,6 +105,30 @@ void parseOptions(int argc, const char* const* argv, AdminContext& context) {
       context.command = AdminCommand::Remove;
     }
   }
+}
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const char** problem) {
+  ParsedCommandLine parsed;
+  parsed.classicArguments.push_back(argv[0]);
+  int i = 1;
+  for (; i < argc && std::string_view(argv[i]).substr(0, 2) == "--"; ++i) {
+    if (std::string_view(argv[i]) == "--") {
+      ++i;
+      break;
+    }
+    if (!parseLongOption(argc, argv, i, parsed.options, problem)) {
+      parsed.usable = false;
+      return parsed;
+    }
+  }
+  for (; i < argc; ++i) parsed.classicArguments.push_back(argv[i]);
+  parsed.classicArguments.push_back(nullptr);
+  parsed.classicArguments.pop_back();
+  if (const char* conflict = conflictIn(parsed)) {
+    *problem = conflict;
+    parsed.usable = false;
+  }
+  return parsed;
 }
 
 }  // namespace zorv

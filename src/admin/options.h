@@ -1,5 +1,9 @@
-// Command-line parsing into the run context.
+// Command-line parsing: the long options that may lead the command line,
+// then the classic options, parsed as they always were.
 #pragma once
+
+#include <string_view>
+#include <vector>
 
 #include "admin/context.h"
 
@@ -9,5 +13,31 @@ namespace zorv {
 // two characters: "-p" and "-x" take the next argument as the queue name
 // (add and remove), "-o" as the device path. A later option wins.
 void parseOptions(int argc, const char* const* argv, AdminContext& context);
+
+enum class RunMode { Classic, Check, Get, Restore, Help, Version };
+
+struct LongOptions {
+  RunMode mode = RunMode::Classic;
+  std::string_view checkFile;  // --check FILE; empty for the configuration
+  std::string_view getQueue;   // --get QUEUE
+  bool dryRun = false;
+  bool tsv = false;
+  bool quiet = false;
+};
+
+struct ParsedCommandLine {
+  bool usable = true;  // false: refused with the usage text, status 2
+  LongOptions options;
+  // The classic part: the program name, then what follows the long options.
+  std::vector<const char*> classicArguments;
+};
+
+// Arguments at the start that begin with "--" are long options, up to the
+// first that does not (a bare "--" ends them and is dropped). --check takes
+// the next argument as its file unless it begins with "-"; --get always
+// takes the next argument; both also take "=VALUE". Unknown options and
+// options that cannot go together make the command line unusable; problem
+// then tells why, unless it is left as the caller set it.
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const char** problem);
 
 }  // namespace zorv

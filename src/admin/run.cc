@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +16,16 @@
 #include <string_view>
 #include <vector>
 
+#include "admin/change_log.h"
+#include "admin/check.h"
 #include "admin/context.h"
 #include "admin/listing.h"
 #include "admin/options.h"
+#include "admin/preview.h"
 #include "config/config_files.h"
 #include "config/config_pass.h"
 #include "io/file_lock.h"
+#include "io/line_io.h"
 #include "io/new_file.h"
 #include "io/text_field.h"
 #include "spooler/cups_queue_directory.h"
@@ -34,35 +39,26 @@ namespace {
 constexpr int kLockTimeoutSeconds = 10;
 constexpr std::size_t kMaxOperandBytes = kTextFieldSize - 1;
 
-void printUsage() {
-  std::printf("\nUsage: \n");
-  std::printf("  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
-  std::printf("  zorvadmin [-x Remove-Printer-name]\n\n");
+void printUsage(std::FILE* out = stdout) {
+  std::fprintf(out, "\nUsage: \n");
+  std::fprintf(out, "  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
+  std::fprintf(out, "  zorvadmin [-x Remove-Printer-name]\n\n");
 }
 
 void printHelp() {
   printUsage();
-  std::printf("  -p QUEUE    add QUEUE, or change the device path of its entry; needs -o\n");
-  std::printf("  -o DEVICE   the printer device path for -p, such as /dev/usb/lp0\n");
-  std::printf("  -x QUEUE    remove the entry of QUEUE\n");
-  std::printf("  --help      print this help and exit\n");
-  std::printf("  --version   print the version and exit\n");
-}
-
-// Only these two exact arguments, alone, are informational; every other
-// command line keeps its parsing.
-bool handleInformationalArgument(int argc, const char* const* argv) {
-  if (argc != 2) return false;
-  const std::string_view argument = argv[1];
-  if (argument == "--help") {
-    printHelp();
-    return true;
-  }
-  if (argument == "--version") {
-    std::printf("zorvadmin %s\n", ZORV_VERSION);
-    return true;
-  }
-  return false;
+  std::printf("  -p QUEUE        add QUEUE, or change the device path of its entry; needs -o\n");
+  std::printf("  -o DEVICE       the printer device path for -p, such as /dev/usb/lp0\n");
+  std::printf("  -x QUEUE        remove the entry of QUEUE\n");
+  std::printf("  --help          print this help and exit\n");
+  std::printf("  --version       print the version and exit\n");
+  std::printf("Long options come first, before -p, -o and -x:\n");
+  std::printf("  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n");
+  std::printf("  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n");
+  std::printf("  --tsv           list for scripts, tab-separated, every entry (since 1.1)\n");
+  std::printf("  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n");
+  std::printf("  --quiet         with -p or -x: no listing on success (since 1.1)\n");
+  std::printf("  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n");
 }
 
 int refuse(const char* what, const char* problem) {
@@ -114,10 +110,10 @@ int exitStatusFor(PassResult result) {
 
 // The new file takes the configuration's owner, mode and attributes before
 // anything is written to it.
-std::optional<NewFile> createNewConfig(const ConfigFiles& files) {
-  FileDescriptor current = openForReading(files.config);
+std::optional<NewFile> createNewConfig(const ConfigFiles& files, const std::string& from) {
+  FileDescriptor current = openForReading(from);
   if (!current.valid()) {
-    reportFileError("open", files.config);
+    reportFileError("open", from);
     return std::nullopt;
   }
   NewFile file = NewFile::create(files.newFile, 0600);
@@ -130,37 +126,80 @@ bool sameAsConfiguration(NewFile& file, const ConfigFiles& files) {
   return current.valid() && file.sameContentAs(current.get());
 }
 
-// The rewrite, then the new file into place; a rewrite that changes no
-// byte leaves the configuration and its backup as they are.
-int rewriteAndReplace(const AdminContext& context, const ConfigFiles& files, CupsQueueDirectory& queues,
-                      bool fileHasBlock, ConfigContent& shown) {
+struct RunFlags {
+  bool dryRun = false;
+  bool quiet = false;
+  bool tsv = false;
+};
+
+RewriteRequest requestFor(const AdminContext& context, const std::string& spelled, bool fileHasBlock) {
   RewriteRequest request;
   request.mode = context.command == AdminCommand::Add ? RewriteMode::Add : RewriteMode::Remove;
-  const std::string spelled = request.mode == RewriteMode::Add ? queues.spelling(context.printerName)
-                                                               : std::string(context.printerName);
   request.queue = spelled;
   request.devicePath = context.devicePath;
   request.fileHasBlock = fileHasBlock;
+  return request;
+}
 
-  std::optional<NewFile> created = createNewConfig(files);
+std::string previousDevicePath(const ConfigContent& before, std::string_view queue) {
+  for (const PrinterEntry& entry : before.entries) {
+    if (sameQueueName(entry.spooler.view(), queue)) return std::string(entry.devicePath.view());
+  }
+  return "(none)";
+}
+
+void logRewrite(const RewriteRequest& request, const ConfigFiles& files, const ConfigContent& before) {
+  const std::string user(invokingUser());
+  const std::string queue(request.queue);
+  const std::string old = previousDevicePath(before, queue);
+  if (request.mode == RewriteMode::Remove) {
+    logChange("%s removed the entry of queue %s (device path %s) from %s", user.c_str(), queue.c_str(), old.c_str(),
+              files.config.c_str());
+  } else {
+    logChange("%s set the device path of queue %s from %s to %s in %s", user.c_str(), queue.c_str(), old.c_str(),
+              std::string(request.devicePath).c_str(), files.config.c_str());
+  }
+}
+
+// --dry-run: the same rewrite into memory, shown as a diff.
+int previewRewrite(const RewriteRequest& request, const ConfigFiles& files, CupsQueueDirectory& queues,
+                   ConfigContent& shown) {
+  std::string content;
+  ConfigRewrite rewrite = rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
+    content += bytes;
+    return 0;
+  });
+  if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
+  shown = std::move(rewrite.content);
+  return printPreview(files.config, content) == 0 ? kExitOk : kExitFileError;
+}
+
+// The rewrite, then the new file into place; a rewrite that changes no
+// byte leaves the configuration and its backup as they are.
+int rewriteAndReplace(const AdminContext& context, const ConfigFiles& files, CupsQueueDirectory& queues,
+                      const RunFlags& flags, ConfigRead& read, ConfigContent& shown) {
+  const std::string spelled =
+      context.command == AdminCommand::Add ? queues.spelling(context.printerName) : std::string(context.printerName);
+  const RewriteRequest request = requestFor(context, spelled, read.blockFound);
+  if (flags.dryRun) return previewRewrite(request, files, queues, shown);
+
+  std::optional<NewFile> created = createNewConfig(files, files.config);
   if (!created) return kExitFileError;
   NewFile& file = *created;
   ConfigRewrite rewrite =
       rewriteConfig(files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); });
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
-  if (request.mode == RewriteMode::Remove && !rewrite.blockFound) {
-    std::fprintf(stderr, "zorvadmin: %s has no entry in %s; nothing changed\n", spelled.c_str(), files.config.c_str());
-  }
   if (sameAsConfiguration(file, files)) return kExitOk;
   if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
+  logRewrite(request, files, read.content);
   return kExitOk;
 }
 
 // The backend and FIFO path columns, from CUPS's own printers.conf.
-void fillSpoolerColumns(ConfigContent& content) {
+void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
   const std::string path = printersConfPath(content.settings.cupsConfigPath.view());
-  for (std::size_t i = 0; i < content.entries.size() && i < kMaxEntries; ++i) {
+  for (std::size_t i = 0; i < content.entries.size() && i < rows; ++i) {
     PrinterEntry& entry = content.entries[i];
     DeviceUriParts parts{entry.backend, entry.fifoPath};
     if (scanSpoolerConfig(path, entry.spooler.view(), parts) != 0) {
@@ -174,11 +213,34 @@ void fillSpoolerColumns(ConfigContent& content) {
   }
 }
 
-int runWithContext(AdminContext& context, int argc, const char* const* argv) {
-  if (argc == 1) printUsage();
-  parseOptions(argc, argv, context);
-  if (const int status = checkOperandShape(context); status != kExitOk) return status;
+void printResult(ConfigContent& content, const CupsQueueDirectory& queues, const RunFlags& flags) {
+  fillSpoolerColumns(content, flags.tsv ? content.entries.size() : kMaxEntries);
+  if (flags.tsv) {
+    printTsvListing(content, queues.reachable() ? SchedulerState::Reached : SchedulerState::Unreachable);
+  } else {
+    printListing(content);
+  }
+}
 
+// A device path that is not a device yet is allowed (it may appear when the
+// printer is plugged in), but worth a word.
+void warnAboutDevice(std::string_view devicePath) {
+  const std::string path(devicePath);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    std::fprintf(stderr, "zorvadmin: warning: the device path %s does not exist\n", path.c_str());
+  } else if (!S_ISCHR(info.st_mode)) {
+    std::fprintf(stderr, "zorvadmin: warning: the device path %s is not a character device\n", path.c_str());
+  }
+}
+
+void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) {
+  std::fprintf(stderr, "zorvadmin: %s has no entry in %s; nothing changed\n", std::string(context.printerName).c_str(),
+               files.config.c_str());
+}
+
+int runClassic(AdminContext& context, const RunFlags& flags) {
+  if (const int status = checkOperandShape(context); status != kExitOk) return status;
   const ConfigFiles files = configFilesFromEnvironment();
   CupsQueueDirectory queues;
   // Asked before the lock is taken: a slow scheduler never holds other runs.
@@ -186,21 +248,61 @@ int runWithContext(AdminContext& context, int argc, const char* const* argv) {
   // Held until the run ends, so two runs never interleave their passes.
   FileDescriptor lock;
   const LockMode lockMode = context.command == AdminCommand::List ? LockMode::Shared : LockMode::Exclusive;
-  if (lockFile(files.lock, lockMode, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
+  if (!flags.dryRun && lockFile(files.lock, lockMode, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
 
-  ConfigRead read =
-      readConfig(files, queues, EntryKeeping::TableOnly, MissingFile::CreateDefault, context.printerName);
+  const EntryKeeping keeping = flags.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  const MissingFile missing = flags.dryRun ? MissingFile::IsAnError : MissingFile::CreateDefault;
+  ConfigRead read = readConfig(files, queues, {keeping, missing, context.printerName, nullptr});
   if (read.result != PassResult::Ok) return exitStatusFor(read.result);
-  ConfigContent shown = std::move(read.content);
+  ConfigContent shown = read.content;
   if (context.command != AdminCommand::List) {
     if (const int status = checkOperandsWithCups(context, queues); status != kExitOk) return status;
-    if (const int status = rewriteAndReplace(context, files, queues, read.blockFound, shown); status != kExitOk) {
+    if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
+    if (const int status = rewriteAndReplace(context, files, queues, flags, read, shown); status != kExitOk) {
       return status;
     }
+    if (context.command == AdminCommand::Remove && !read.blockFound) noteNothingToRemove(context, files);
+    if (flags.quiet) return kExitOk;
   }
-  fillSpoolerColumns(shown);
-  printListing(shown);
+  printResult(shown, queues, flags);
   return kExitOk;
+}
+
+// --restore: the backup becomes the configuration and the configuration
+// the backup, through the same durable steps as a rewrite.
+int restoreBackup(const RunFlags& flags) {
+  const ConfigFiles files = configFilesFromEnvironment();
+  FileDescriptor lock;
+  if (lockFile(files.lock, LockMode::Exclusive, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
+  FileDescriptor backup = openForReading(files.backup);
+  if (!backup.valid()) {
+    std::fprintf(stderr, "zorvadmin: cannot restore %s: no backup %s: %s\n", files.config.c_str(),
+                 files.backup.c_str(), fileErrorText(errno));
+    return kExitFileError;
+  }
+  std::optional<NewFile> created = createNewConfig(files, files.backup);
+  if (!created) return kExitFileError;
+  std::array<char, kReadChunkSize> chunk{};
+  for (long got; (got = readChunk(backup.get(), chunk.data(), false)) != 0;) {
+    if (got < 0) {
+      reportFileError("read", files.backup);
+      return kExitFileError;
+    }
+    if (created->write({chunk.data(), static_cast<std::size_t>(got)}) != 0) return kExitFileError;
+  }
+  if (created->commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
+  logChange("%s restored %s from its backup", std::string(invokingUser()).c_str(), files.config.c_str());
+  CupsQueueDirectory queues;
+  const EntryKeeping keeping = flags.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  ConfigRead read = readConfig(files, queues, {keeping, MissingFile::IsAnError, {}, nullptr});
+  if (read.result != PassResult::Ok) return exitStatusFor(read.result);
+  if (!flags.quiet) printResult(read.content, queues, flags);
+  return kExitOk;
+}
+
+std::string checkedPath(const LongOptions& options) {
+  if (!options.checkFile.empty()) return std::string(options.checkFile);
+  return configFilesFromEnvironment().config;
 }
 
 // A set-user-ID run takes nothing from its caller: no scheduler, client
@@ -241,7 +343,23 @@ int closeStandardOutput(int status) {
 int runAdmin(int argc, const char* const* argv) {
   openClosedStandardDescriptors();
   ::signal(SIGPIPE, SIG_IGN);
-  if (handleInformationalArgument(argc, argv)) return closeStandardOutput(kExitOk);
+  const char* problem = "these options cannot go together";
+  ParsedCommandLine parsed = parseCommandLine(argc, argv, &problem);
+  if (!parsed.usable) {
+    std::fprintf(stderr, "zorvadmin: %s\n", problem);
+    printUsage(stderr);
+    return kExitRefused;
+  }
+  const LongOptions& options = parsed.options;
+  switch (options.mode) {
+    case RunMode::Help: printHelp(); return closeStandardOutput(kExitOk);
+    case RunMode::Version: std::printf("zorvadmin %s\n", ZORV_VERSION); return closeStandardOutput(kExitOk);
+    // Questions that change nothing need no root.
+    case RunMode::Check: return closeStandardOutput(checkConfig(checkedPath(options)));
+    case RunMode::Get: return closeStandardOutput(printDevicePath(checkedPath(options), options.getQueue));
+    case RunMode::Restore:
+    case RunMode::Classic: break;
+  }
   if (::geteuid() != 0) {
     std::fprintf(stderr, "This Command must be run as root\n");
     return kExitNotRoot;
@@ -249,8 +367,12 @@ int runAdmin(int argc, const char* const* argv) {
   forgetCallersEnvironment();
   ::umask(022);  // every file the run creates gets its mode explicitly
   removeNewFilesOnSignals();
+  const RunFlags flags{options.dryRun, options.quiet, options.tsv};
+  if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(flags));
+  if (argc == 1) printUsage();
   AdminContext context;
-  return closeStandardOutput(runWithContext(context, argc, argv));
+  parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);
+  return closeStandardOutput(runClassic(context, flags));
 }
 
 }  // namespace zorv

@@ -43,11 +43,20 @@ class ConfigPass {
   // request and output are null for a read; queue is the one whose block
   // blockFound() tells of.
   ConfigPass(const ConfigFiles& files, QueueDirectory& queues, EntryKeeping keeping, const RewriteRequest* request,
-             const ByteSink* output, std::string_view queue)
-      : files_(files), queues_(queues), keeping_(keeping), request_(request), output_(output), queue_(queue) {}
+             const ByteSink* output, std::string_view queue, std::vector<LineFinding>* findings)
+      : files_(files),
+        queues_(queues),
+        keeping_(keeping),
+        request_(request),
+        output_(output),
+        queue_(queue),
+        findings_(findings) {}
 
   // 0 to go on; -1 once the pass has failed (finish() tells how).
   int handleLine(const Line& line) {
+    lineNumber_ = nextLineNumber_;
+    nextLineNumber_ += line.lineBreaks > 0 ? line.lineBreaks : 1;
+    if (line.truncated) note("the line is longer than 1024 characters; a rewrite would cut it");
     if (line.textLength > 0 && line.text[0] == '#') return copy(line);
     return processConfigLine(line);
   }
@@ -78,6 +87,15 @@ class ConfigPass {
   int blocksCounted() const { return static_cast<int>(content_.entries.size()) + content_.unlistedCount; }
   bool inTable() const { return blocksCounted() < kMaxEntries; }
   bool keepsEntry() const { return inTable() || keeping_ == EntryKeeping::All; }
+
+  void note(const char* message) {
+    if (findings_ != nullptr) findings_->push_back({lineNumber_, message});
+  }
+
+  int drop(const char* message) {
+    note(message);
+    return 0;
+  }
 
   int fail(PassResult result) {
     result_ = result;
@@ -120,7 +138,7 @@ class ConfigPass {
       case ConfigSection::Path: return pathLine(line);
       case ConfigSection::Printer: return printerLine(line);
       case ConfigSection::Ports: return portsLine(line);
-      case ConfigSection::None: return 0;  // dropped
+      case ConfigSection::None: return drop("text outside any section; a rewrite drops it");
     }
     return 0;
   }
@@ -135,8 +153,12 @@ class ConfigPass {
   int openPrinterBlock(const Line& line) {
     section_ = ConfigSection::Printer;
     block_ = freshEntry();
+    block_.line = lineNumber_;
     copyText(block_.spooler, printerTagName(line));
-    if (keepsEntry() && !queues_.knows(block_.spooler.view())) copyText(block_.status, kStatusInvalid);
+    if (keepsEntry() && !queues_.knows(block_.spooler.view())) {
+      block_.unknownQueue = true;
+      copyText(block_.status, kStatusInvalid);
+    }
     const bool named = !queue_.empty() && sameQueueName(block_.spooler.view(), queue_);
     blockFound_ = blockFound_ || named;
     inTarget_ = rewriting() && named;
@@ -168,6 +190,7 @@ class ConfigPass {
 
   int openPorts(const Line& line) {
     section_ = ConfigSection::Ports;
+    content_.settings.hasPorts = true;
     inTarget_ = false;
     if (adding() && !targetHandled_ && !request_->fileHasBlock && appendPrinterBlock() != 0) return -1;
     return copy(line);
@@ -198,6 +221,7 @@ class ConfigPass {
     ConfigSettings& settings = content_.settings;
     if (line.startsWith(keyword::kCupsConfigPath)) {
       copyText(settings.cupsConfigPath, keywordValue(line, keyword::kCupsConfigPath));
+      settings.cupsConfigPathLine = lineNumber_;
     } else if (line.startsWith(keyword::kLogDirectoryPath)) {
       copyText(settings.logDirectoryPath, keywordValue(line, keyword::kLogDirectoryPath));
     }
@@ -207,8 +231,9 @@ class ConfigPass {
   int printerLine(const Line& line) {
     // Blocks beyond the table pass through unchanged unless they are the target.
     if (!inTable() && !inTarget_) return copy(line);
-    if (!line.startsWith(keyword::kDevicePath)) return 0;  // dropped
+    if (!line.startsWith(keyword::kDevicePath)) return drop("unknown line in a printer block; a rewrite drops it");
     copyText(block_.devicePath, keywordValue(line, keyword::kDevicePath));
+    block_.devicePathLine = lineNumber_;
     if (!inTarget_) return copy(line);
     if (removing()) return 0;
     return writeDevicePath();
@@ -216,7 +241,10 @@ class ConfigPass {
 
   int portsLine(const Line& line) {
     if (line.startsWith(keyword::kUiPort)) {
-      content_.settings.uiPort = leadingNumber(keywordValue(line, keyword::kUiPort));
+      ConfigSettings& settings = content_.settings;
+      copyText(settings.uiPortText, keywordValue(line, keyword::kUiPort));
+      settings.uiPort = leadingNumber(settings.uiPortText.view());
+      settings.uiPortLine = lineNumber_;
     }
     return copy(line);
   }
@@ -227,6 +255,9 @@ class ConfigPass {
   const RewriteRequest* request_;
   const ByteSink* output_;
   const std::string_view queue_;
+  std::vector<LineFinding>* findings_;
+  int lineNumber_ = 0;
+  int nextLineNumber_ = 1;
   ConfigContent content_;
   ConfigSection section_ = ConfigSection::None;
   PrinterEntry block_;  // the entry of the printer block being read
@@ -271,15 +302,14 @@ PrinterEntry freshEntry() {
   return entry;
 }
 
-ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, EntryKeeping keeping, MissingFile missing,
-                      std::string_view queue) {
+ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const ReadOptions& options) {
   ConfigRead read;
-  FileDescriptor input = openConfigInput(files, missing);
+  FileDescriptor input = openConfigInput(files, options.missing);
   if (!input.valid()) {
     read.result = PassResult::FileError;
     return read;
   }
-  ConfigPass pass(files, queues, keeping, nullptr, nullptr, queue);
+  ConfigPass pass(files, queues, options.keeping, nullptr, nullptr, options.queue, options.findings);
   read.result = readThrough(files, input.get(), pass);
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
@@ -294,7 +324,7 @@ ConfigRewrite rewriteConfig(const ConfigFiles& files, const RewriteRequest& requ
     rewrite.result = PassResult::FileError;
     return rewrite;
   }
-  ConfigPass pass(files, queues, EntryKeeping::TableOnly, &request, &output, request.queue);
+  ConfigPass pass(files, queues, EntryKeeping::TableOnly, &request, &output, request.queue, nullptr);
   rewrite.result = readThrough(files, input.get(), pass);
   rewrite.content = std::move(pass.content());
   rewrite.blockFound = pass.blockFound();

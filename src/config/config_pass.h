@@ -20,11 +20,14 @@ constexpr int kMaxEntries = 16;
 enum class ConfigSection { None = 0, Path = 1, Printer = 2, Ports = 3 };
 
 struct PrinterEntry {
+  int line = 0;            // of the block's opening tag, from 1
+  int devicePathLine = 0;  // of its last DevicePath line; 0 when it has none
   TextField spooler;     // the queue name of the block
   TextField devicePath;
   TextField status;      // "invalid Spool Name", "Modified", "Delete", "New!!" or empty
   TextField backend;     // from CUPS's printers.conf, filled in by the caller
   TextField fifoPath;    // likewise; 15 spaces until then
+  bool unknownQueue = false;  // the scheduler did not know the queue
 };
 
 PrinterEntry freshEntry();
@@ -33,6 +36,16 @@ struct ConfigSettings {
   TextField cupsConfigPath;
   TextField logDirectoryPath;
   std::int32_t uiPort = 0;  // 0 when the file has none
+  TextField uiPortText;     // the value as written
+  int cupsConfigPathLine = 0;  // 0 when the file has none
+  int uiPortLine = 0;
+  bool hasPorts = false;       // a <Ports> line, where an add inserts its block
+};
+
+// A line that a rewrite would not copy as it stands.
+struct LineFinding {
+  int line;
+  const char* message;
 };
 
 struct ConfigContent {
@@ -57,11 +70,16 @@ struct ConfigRead {
   bool blockFound = false;  // some block, listed or not, is the queue asked about
 };
 
+struct ReadOptions {
+  EntryKeeping keeping = EntryKeeping::TableOnly;
+  MissingFile missing = MissingFile::IsAnError;
+  std::string_view queue;                    // the queue whose block blockFound tells of
+  std::vector<LineFinding>* findings = nullptr;  // where to note lines a rewrite would drop or cut
+};
+
 // Reads files.config; a file that does not exist is first created from the
 // default when asked. Every kept block's queue is looked up in queues.
-// queue, when not empty, is the one whose block blockFound tells of.
-ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, EntryKeeping keeping, MissingFile missing,
-                      std::string_view queue = {});
+ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const ReadOptions& options);
 
 enum class RewriteMode { Add, Remove };
 

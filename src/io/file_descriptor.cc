@@ -42,6 +42,16 @@ void reportFileError(const char* action, const std::string& path) {
   errno = error;
 }
 
+int writeAllBytes(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return -1;
+    bytes.remove_prefix(static_cast<std::size_t>(wrote));
+  }
+  return 0;
+}
+
 FileDescriptor openForReading(const std::string& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return fd;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace zorv {
 
@@ -37,6 +38,10 @@ void reportFileError(const char* action, const std::string& path);
 
 // The text reportFileError prints for an errno value.
 const char* fileErrorText(int error);
+
+// Writes all of bytes to fd, repeating partial writes and EINTR, without
+// any flush: for pipes and memory files. 0, or -1 with errno set.
+int writeAllBytes(int fd, std::string_view bytes);
 
 // Opens path for reading. A FIFO never blocks the open, and anything but a
 // regular file or a directory is refused with errno kNotRegularFile (a

@@ -19,9 +19,10 @@ constexpr bool kFlushWrites = true;
 bool isTerminator(char c) { return c == '\r' || c == '\n'; }
 
 Line completeLine(const LineBuffer& buffer) {
+  const bool crlf = buffer.terminatorLength == 2 && buffer.terminatorStart == '\r' && buffer.terminatorEnd == '\n';
   return Line{buffer.text.data(), buffer.textLength, buffer.terminatorLength,
-              buffer.fullTextLength + buffer.terminatorLength,
-              buffer.fullTextLength > buffer.textLength};
+              buffer.fullTextLength + buffer.terminatorLength, buffer.fullTextLength > buffer.textLength,
+              crlf ? 1 : buffer.terminatorLength};
 }
 
 }  // namespace
@@ -40,6 +41,8 @@ void LineBuffer::clear() {
   textLength = 0;
   fullTextLength = 0;
   terminatorLength = 0;
+  terminatorStart = 0;
+  terminatorEnd = 0;
 }
 
 void LineBuffer::append(const char* bytes, int count) {
@@ -57,6 +60,8 @@ int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) 
   if (end == validBytes) return -1;
   line.append(chunk + position, end - position);
   line.terminatorLength = (end + 1 < validBytes && isTerminator(chunk[end + 1])) ? 2 : 1;
+  line.terminatorStart = chunk[end];
+  line.terminatorEnd = chunk[end + line.terminatorLength - 1];
   return end - position + line.terminatorLength;
 }
 
@@ -74,6 +79,7 @@ ReadResult readLines(int fd, bool retryEagain, const LineHandler& handler) {
     if (pending && validBytes > 0) {
       if (isTerminator(chunk[0])) {
         line.terminatorLength = 2;
+        line.terminatorEnd = chunk[0];
         position = 1;
       }
       pending = false;

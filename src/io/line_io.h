@@ -20,6 +20,8 @@ struct LineBuffer {
   int textLength = 0;        // bytes held in text
   long fullTextLength = 0;   // bytes of text the line has in the file
   int terminatorLength = 0;  // 0 (end of file), 1 or 2
+  char terminatorStart = 0;  // the terminator's first and last bytes
+  char terminatorEnd = 0;
 
   void clear();
   void append(const char* bytes, int count);
@@ -32,6 +34,7 @@ struct Line {
   int terminatorLength;
   long lineLength;  // bytes the line takes in the file, terminator included
   bool truncated;   // the text held is shorter than the line's text
+  int lineBreaks;   // lines an editor counts for the terminator: CR LF is one
 
   std::string_view view() const { return {text, static_cast<std::size_t>(textLength)}; }
   bool startsWith(std::string_view prefix) const { return view().substr(0, prefix.size()) == prefix; }

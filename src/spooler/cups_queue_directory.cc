@@ -52,14 +52,6 @@ std::string askScheduler(Scope scope) {
   return answer + destinations;
 }
 
-void writeWhole(int fd, const std::string& bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote <= 0 && errno != EINTR) return;
-    if (wrote > 0) done += static_cast<std::size_t>(wrote);
-  }
-}
-
 // Everything the child writes, or false when the deadline came first.
 bool readUntil(int fd, std::chrono::steady_clock::time_point deadline, std::string& out) {
   std::array<char, 4096> buffer{};
@@ -116,7 +108,7 @@ DestinationList fetchDestinations(Scope scope, std::chrono::steady_clock::time_p
   }
   if (child == 0) {
     readEnd.close();
-    writeWhole(writeEnd.get(), askScheduler(scope));
+    writeAllBytes(writeEnd.get(), askScheduler(scope));
     ::_exit(0);
   }
   writeEnd.close();

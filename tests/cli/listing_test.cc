@@ -107,15 +107,15 @@ TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
   const RunResult help = runWrapped(unprivileged, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
-  EXPECT_EQ(help.out, kUsage +
-                          "  -p QUEUE    add QUEUE, or change the device path of its entry; needs -o\n"
-                          "  -o DEVICE   the printer device path for -p, such as /dev/usb/lp0\n"
-                          "  -x QUEUE    remove the entry of QUEUE\n"
-                          "  --help      print this help and exit\n"
-                          "  --version   print the version and exit\n");
+  EXPECT_EQ(help.out.substr(0, kUsage.size()), kUsage);
+  for (const char* option : {"--check [FILE]", "--dry-run", "--tsv", "--get QUEUE", "--quiet", "--restore"}) {
+    const auto at = help.out.find(std::string("\n  ") + option + " ");
+    ASSERT_NE(at, std::string::npos) << option;
+    EXPECT_NE(help.out.find("(since 1.1)\n", at), std::string::npos) << option;
+  }
   const RunResult version = runWrapped(unprivileged, {"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "zorvadmin 1.0.0\n");
+  EXPECT_EQ(version.out, "zorvadmin 1.1.0\n");
   EXPECT_FALSE(fileExists(conf()));
   // Anywhere else they are ordinary arguments: a lone one lists, as root.
   EXPECT_EQ(runWrapped(unprivileged, {"--help", "x"}).status, 1);

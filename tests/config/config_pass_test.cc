@@ -58,7 +58,7 @@ TEST_P(RewriteRules, NewFileAndEntries) {
   test::writeFile(files.config, kHead + c.blocks + kPorts);
   FixedDirectory queues({"Q2", "Q20"});
 
-  const ConfigRead read = readConfig(files, queues, EntryKeeping::All, MissingFile::IsAnError, c.queue);
+  const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, c.queue, nullptr});
   ASSERT_EQ(read.result, PassResult::Ok);
 
   const RewriteRequest request{c.mode, c.queue, "/dev/new", read.blockFound};
@@ -117,7 +117,7 @@ TEST(ReadPass, SeparatorOnlyValuesAreEmpty) {
   test::writeFile(files.config, "<Path>\nCUPS_ConfigPath : \n</Path>\n<Printer Q2>\nDevicePath : \n</Printer>\n"
                                 "<Ports>\nUI_Port \t:");
   FixedDirectory queues({"Q2"});
-  const ConfigRead read = readConfig(files, queues, EntryKeeping::All, MissingFile::IsAnError);
+  const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, nullptr});
   ASSERT_EQ(read.result, PassResult::Ok);
   EXPECT_EQ(read.content.settings.cupsConfigPath.view(), "");
   EXPECT_EQ(describe(read.content), std::vector<std::string>{"Q2=="});

@@ -1,0 +1,36 @@
+#include "admin/change_log.h"
+
+#include <pwd.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <string>
+
+namespace zorv {
+
+std::string_view invokingUser() {
+  static std::string user;
+  if (!user.empty()) return user;
+  const char* sudoUser = std::getenv("SUDO_USER");
+  if (sudoUser != nullptr && sudoUser[0] != '\0') {
+    user = sudoUser;
+  } else if (const passwd* entry = ::getpwuid(::getuid())) {
+    user = entry->pw_name;
+  } else {
+    user = "uid " + std::to_string(::getuid());
+  }
+  return user;
+}
+
+void logChange(const char* format, ...) {
+  ::openlog("zorvadmin", LOG_PID, LOG_AUTHPRIV);
+  std::va_list arguments;
+  va_start(arguments, format);
+  ::vsyslog(LOG_NOTICE, format, arguments);
+  va_end(arguments);
+  ::closelog();
+}
+
+}  // namespace zorv

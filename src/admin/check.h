@@ -1,0 +1,17 @@
+// --check and --get: questions about a configuration that change nothing.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zorv {
+
+// Prints one "FILE:LINE: message" line per finding on standard output and
+// returns the exit status: 0 nothing wrong, 2 something is, 3 the file
+// cannot be read. Warnings do not change the status. Creates no file.
+int checkConfig(const std::string& path);
+
+// Prints the device path of queue's entry; 2 when the file has none.
+int printDevicePath(const std::string& path, std::string_view queue);
+
+}  // namespace zorv
