@@ -22,6 +22,7 @@ trap 'dpkg -r zorvadmin >/dev/null' EXIT
 test -x /usr/sbin/zorvadmin
 test -f /usr/share/man/man8/zorvadmin.8.gz
 test -f /usr/share/bash-completion/completions/zorvadmin
+test -f /usr/share/ansible/plugins/modules/zorv_printer.py
 /usr/sbin/zorvadmin --version
 ZORVADMIN_UNDER_TEST=/usr/sbin/zorvadmin "$build/tests/cli_tests" \
   --gtest_filter='ListingTest.NoArgumentAndNoFileCreatesTheDefaultAndLists:RewriteTest.AddToTheDefaultFileInsertsTheBlockBeforePorts:RewriteTest.RemoveDropsTheBlockButKeepsItsComments'

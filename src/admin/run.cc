@@ -281,15 +281,7 @@ int restoreBackup(const RunFlags& flags) {
     return kExitFileError;
   }
   std::optional<NewFile> created = createNewConfig(files, files.backup);
-  if (!created) return kExitFileError;
-  std::array<char, kReadChunkSize> chunk{};
-  for (long got; (got = readChunk(backup.get(), chunk.data(), false)) != 0;) {
-    if (got < 0) {
-      reportFileError("read", files.backup);
-      return kExitFileError;
-    }
-    if (created->write({chunk.data(), static_cast<std::size_t>(got)}) != 0) return kExitFileError;
-  }
+  if (!created || created->copyFrom(backup.get(), files.backup) != 0) return kExitFileError;
   if (created->commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
   logChange("%s restored %s from its backup", std::string(invokingUser()).c_str(), files.config.c_str());
   CupsQueueDirectory queues;
@@ -322,18 +314,23 @@ void forgetCallersEnvironment() {
   ::setenv("HOME", owner != nullptr ? owner->pw_dir : "/", 1);
 }
 
+bool gStandardOutputClosed = false;
+
 // A descriptor 0, 1 or 2 that is closed would be taken by the first file
 // the run opens, and a listing or message would land in it.
 void openClosedStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) std::abort();
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == 1) gStandardOutputClosed = true;
+    if (::open("/dev/null", O_RDWR) != fd) std::abort();
   }
 }
 
 // Standard output is a file that can fail too: a listing that did not
-// arrive is an error.
+// arrive is an error, and so is one that had nowhere to go.
 int closeStandardOutput(int status) {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  if (gStandardOutputClosed) errno = EBADF;
+  if (!gStandardOutputClosed && std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
   std::fprintf(stderr, "zorvadmin: cannot write standard output: %s\n", std::strerror(errno));
   return kExitFileError;
 }

@@ -286,7 +286,7 @@ FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
 }
 
 PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass) {
-  const ReadResult read = readLines(inFd, false, [&pass](const Line& line) { return pass.handleLine(line); });
+  const ReadResult read = readLines(inFd, OnEagain::Fail, [&pass](const Line& line) { return pass.handleLine(line); });
   if (read == ReadResult::ReadFailed) {
     reportFileError("read", files.config);
     return PassResult::FileError;

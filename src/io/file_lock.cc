@@ -17,7 +17,10 @@ constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC;
 // read-only; on a read-only file system it may not exist at all, and the
 // run then goes on without it (an invalid descriptor and errno 0).
 FileDescriptor openLockFile(const std::string& path, LockMode mode) {
-  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | kOpenFlags, 0600));
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, 0600));
+  // Created now: root's, whatever group a set-user-ID caller runs with.
+  if (fd.valid() && ::fchown(fd.get(), 0, 0) != 0) return FileDescriptor();
+  if (!fd.valid() && errno == EEXIST) fd = FileDescriptor(::open(path.c_str(), O_RDWR | kOpenFlags));
   if (fd.valid() || mode != LockMode::Shared || (errno != EROFS && errno != EACCES)) return fd;
   const int writeError = errno;
   fd = FileDescriptor(::open(path.c_str(), O_RDONLY | kOpenFlags));

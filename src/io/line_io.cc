@@ -27,11 +27,11 @@ Line completeLine(const LineBuffer& buffer) {
 
 }  // namespace
 
-long readChunk(int fd, char* chunk, bool retryEagain) {
+long readChunk(int fd, char* chunk, OnEagain onEagain) {
   for (;;) {
     const long got = ::read(fd, chunk, kReadChunkSize);
     if (got >= 0) return got;
-    if (errno == EINTR || (retryEagain && errno == EAGAIN)) continue;
+    if (errno == EINTR || (onEagain == OnEagain::Retry && errno == EAGAIN)) continue;
     return -1;
   }
 }
@@ -65,14 +65,14 @@ int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) 
   return end - position + line.terminatorLength;
 }
 
-ReadResult readLines(int fd, bool retryEagain, const LineHandler& handler) {
+ReadResult readLines(int fd, OnEagain onEagain, const LineHandler& handler) {
   std::array<char, kReadChunkSize + 1> chunk{};
   LineBuffer line;
   // A line whose one-byte terminator ended a chunk waits for the next chunk:
   // a CR or LF there belongs to its terminator, as it would within a chunk.
   bool pending = false;
   for (;;) {
-    const long got = readChunk(fd, chunk.data(), retryEagain);
+    const long got = readChunk(fd, chunk.data(), onEagain);
     if (got < 0) return ReadResult::ReadFailed;
     const int validBytes = static_cast<int>(got);
     int position = 0;

@@ -46,9 +46,12 @@ struct Line {
 // between position and validBytes, or position is not below validBytes.
 int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes);
 
+// Whether a read that reports EAGAIN is repeated (CUPS's own files) or fails.
+enum class OnEagain { Fail, Retry };
+
 // One read of up to 4096 bytes into chunk, repeating EINTR (and EAGAIN
-// when retryEagain); -1 with errno set on failure, 0 at end of file.
-long readChunk(int fd, char* chunk, bool retryEagain);
+// when asked); -1 with errno set on failure, 0 at end of file.
+long readChunk(int fd, char* chunk, OnEagain onEagain);
 
 enum class ReadResult { EndOfFile, ReadFailed, Stopped };
 
@@ -56,9 +59,9 @@ enum class ReadResult { EndOfFile, ReadFailed, Stopped };
 using LineHandler = std::function<int(const Line&)>;
 
 // Reads fd to its end and hands each line to handler, a last line without a
-// terminator included. EINTR is retried, and EAGAIN too when retryEagain.
+// terminator included. EINTR is retried, and EAGAIN too when asked.
 // On ReadFailed errno tells why.
-ReadResult readLines(int fd, bool retryEagain, const LineHandler& handler);
+ReadResult readLines(int fd, OnEagain onEagain, const LineHandler& handler);
 
 // The first of the first count characters of text that is not a space, tab
 // or colon; text itself when there is none or count is 0 or less.

@@ -103,17 +103,7 @@ int linkOrCopy(const std::string& target, const std::string& temporary) {
     return -1;
   }
   NewFile copy = NewFile::create(temporary, 0600);
-  if (!copy.valid() || copy.takeAttributesOf(input.get()) != 0) return -1;
-  std::array<char, kReadChunkSize> chunk{};
-  for (;;) {
-    const long got = readChunk(input.get(), chunk.data(), false);
-    if (got < 0) {
-      reportFileError("read", target);
-      return -1;
-    }
-    if (got == 0) break;
-    if (copy.write({chunk.data(), static_cast<std::size_t>(got)}) != 0) return -1;
-  }
+  if (!copy.valid() || copy.takeAttributesOf(input.get()) != 0 || copy.copyFrom(input.get(), target) != 0) return -1;
   return copy.commit(temporary);
 }
 
@@ -171,6 +161,19 @@ int NewFile::write(std::string_view bytes) {
     if (gathered_.size() == kGatheredWriteSize && writeGathered() != 0) return -1;
   }
   return 0;
+}
+
+int NewFile::copyFrom(int fd, const std::string& source) {
+  std::array<char, kReadChunkSize> chunk{};
+  for (;;) {
+    const long got = readChunk(fd, chunk.data(), OnEagain::Fail);
+    if (got < 0) {
+      reportFileError("read", source);
+      return -1;
+    }
+    if (got == 0) return 0;
+    if (write({chunk.data(), static_cast<std::size_t>(got)}) != 0) return -1;
+  }
 }
 
 int NewFile::takeAttributesOf(int fd) {

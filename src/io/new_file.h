@@ -40,6 +40,8 @@ class NewFile {
 
   // Gathers bytes; every full 64 KiB goes out as one durable write.
   int write(std::string_view bytes);
+  // Writes everything read from fd, which is open on source.
+  int copyFrom(int fd, const std::string& source);
 
   // Gives the new file the owner, group, mode and extended attributes of
   // the file open at fd.

@@ -32,6 +32,16 @@ int collectDestination(void* data, unsigned /*flags*/, cups_dest_t* dest) {
   return 1;
 }
 
+// libcups's words for the failure; for a local socket that is not there,
+// the system's, which say more than libcups's errno of the connect.
+std::string failureReason() {
+  const std::string server = cupsServer();
+  if (!server.empty() && server[0] == '/' && ::access(server.c_str(), F_OK) != 0) {
+    return server + ": " + fileErrorText(errno);
+  }
+  return cupsLastErrorString();
+}
+
 std::string askScheduler(Scope scope) {
   std::string destinations;
   bool answered = false;
@@ -48,7 +58,7 @@ std::string askScheduler(Scope scope) {
   }
   std::string answer;
   appendField(answer, answered ? "ok" : "failed");
-  appendField(answer, answered ? "" : cupsLastErrorString());
+  appendField(answer, answered ? "" : failureReason());
   return answer + destinations;
 }
 

@@ -67,7 +67,7 @@ int scanSpoolerConfig(const std::string& printersConf, std::string_view queue, D
   FileDescriptor input = openForReading(printersConf);
   if (!input.valid()) return -1;
   ScanState state = ScanState::None;
-  const ReadResult result = readLines(input.get(), true, [&](const Line& line) {
+  const ReadResult result = readLines(input.get(), OnEagain::Retry, [&](const Line& line) {
     if (line.textLength == 0 || line.text[0] != '#') parseSpoolerLine(queue, line, state, parts);
     return 0;
   });

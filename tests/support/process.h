@@ -14,8 +14,8 @@ struct RunResult {
   std::string err;
 };
 
-// Runs program with args; env entries are set (an empty value unsets).
-// prefix, when given, is put in front of the command (setpriv, strace ...).
+// Runs command (the program, then its arguments); env entries are set (an
+// empty value unsets).
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env = {});
 
 std::string zorvadminPath();

@@ -1,0 +1,308 @@
+#!/usr/bin/env bash
+# Runs real plays of the zorv_printer module with ansible-playbook on this
+# machine: the configuration lives in a temporary directory, and a private
+# CUPS scheduler started here answers the queue checks.
+# Usage: run_plays.sh ZORVADMIN   (ZORV_KEEP=1 keeps the temporary directory)
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: $0 ZORVADMIN" >&2; exit 2; }
+binary=$(realpath "$1")
+top=$(cd "$(dirname "$0")/../.." && pwd)
+python=/usr/bin/python3  # the interpreter ansible-core is installed for
+
+work=$(mktemp -d)
+cupsd_pid=
+cleanup() {
+  if [ -n "$cupsd_pid" ]; then
+    kill "$cupsd_pid" 2>/dev/null || true
+    wait "$cupsd_pid" 2>/dev/null || true
+  fi
+  if [ -n "${ZORV_KEEP:-}" ]; then  # the plays and their output, for a look after a failure
+    echo "kept $work" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# --- the private scheduler -------------------------------------------------
+cups=$work/cups
+socket=$cups/cups.sock
+mkdir -p "$cups"/{bin/backend,cache,state,spool,tmp,log}
+chmod 755 "$work" "$cups"
+# lpadmin refuses a device URI whose scheme has no backend.
+printf '#!/bin/sh\nexit 0\n' >"$cups/bin/backend/zorv"
+chmod 755 "$cups/bin/backend/zorv"
+for sub in daemon filter notifier cgi-bin driver monitor; do
+  [ -e "/usr/lib/cups/$sub" ] && ln -s "/usr/lib/cups/$sub" "$cups/bin/$sub"
+done
+cat >"$cups/cupsd.conf" <<EOF
+Listen $socket
+DirtyCleanInterval 0
+Browsing No
+WebInterface No
+LogLevel warn
+<Location />
+Order allow,deny
+Allow all
+</Location>
+EOF
+cat >"$cups/cups-files.conf" <<EOF
+ServerRoot $cups
+ServerBin $cups/bin
+CacheDir $cups/cache
+StateDir $cups/state
+RequestRoot $cups/spool
+TempDir $cups/tmp
+AccessLog $cups/log/access_log
+ErrorLog $cups/log/error_log
+PageLog $cups/log/page_log
+SystemGroup root
+FileDevice Yes
+EOF
+cupsd -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" </dev/null >/dev/null 2>&1 &
+cupsd_pid=$!
+for _ in $(seq 100); do
+  [ -S "$socket" ] && CUPS_SERVER=$socket lpstat -r >/dev/null 2>&1 && break
+  sleep 0.1
+done
+CUPS_SERVER=$socket lpstat -r >/dev/null 2>&1 || { echo "cupsd did not start; see $cups/log/error_log" >&2; exit 1; }
+for queue in Q1 Q2; do
+  CUPS_SERVER=$socket lpadmin -p "$queue" -v zorv:/x -E
+done
+
+# --- the configuration, the command and ansible ----------------------------
+conf=$work/conf/zorv.conf
+mkdir -p "$work/conf"
+cat >"$conf" <<EOF
+<Path>
+CUPS_ConfigPath   $cups/
+</Path>
+
+<Printer Office>
+DevicePath /dev/usb/lp0
+</Printer>
+
+<Ports>
+UI_Port  59787
+</Ports>
+EOF
+# Most plays find the command on PATH, as on a server; one names it through
+# the module's zorvadmin option, a wrapper that logs every run.
+mkdir -p "$work/bin" "$work/logbin"
+ln -s "$binary" "$work/bin/zorvadmin"
+calls=$work/calls
+cat >"$work/logbin/zorvadmin" <<EOF
+#!/bin/sh
+printf '%s\n' "\$*" >>'$calls'
+exec '$binary' "\$@"
+EOF
+chmod 755 "$work/logbin/zorvadmin"
+touch "$calls" "$work/ansible.cfg" "$work/plain"
+
+# An empty configuration and a private home keep the caller's ansible.cfg,
+# ~/.ansible and callback choice out of the plays.
+export ANSIBLE_CONFIG=$work/ansible.cfg ANSIBLE_HOME=$work/ansible-home ANSIBLE_LOCAL_TEMP=$work/ansible-tmp \
+  ANSIBLE_REMOTE_TMP=$work/ansible-tmp ANSIBLE_LIBRARY=$top/ansible/plugins/modules \
+  ANSIBLE_PYTHON_INTERPRETER=$python ANSIBLE_NOCOLOR=1 ANSIBLE_STDOUT_CALLBACK=default \
+  ANSIBLE_RETRY_FILES_ENABLED=0 PATH=$work/bin:$PATH
+
+status=0
+play() {  # play NAME [ansible-playbook options...]: runs $work/NAME.yml; its report, parsed, in $work/NAME.json
+  local name=$1
+  shift
+  status=0
+  ansible-playbook -v -i localhost, -c local "$@" "$work/$name.yml" >"$work/$name.out" 2>&1 || status=$?
+  # ansible-core ships no JSON stdout callback; the default one at -v prints
+  # each result as one JSON line after what the task showed (its diff), and
+  # the recap as counts.
+  "$python" - "$work/$name.out" "$work/$name.json" <<'PY'
+import json, re, sys
+tasks, stats, current = [], {}, None
+for line in open(sys.argv[1]):
+    line = line.rstrip('\n')
+    m = re.match(r'TASK \[(.*)\] \*+$', line)
+    if m:
+        current = {'name': m.group(1), 'shown': []}
+        tasks.append(current)
+        continue
+    m = re.match(r'(ok|changed|fatal): \[localhost\](?:: FAILED!)? => (\{.*\})$', line)
+    if m and current is not None and 'result' not in current:
+        current['status'], current['result'] = m.group(1), json.loads(m.group(2))
+        continue
+    m = re.match(r'localhost\s+: (.*=\d+.*)$', line)
+    if m:
+        stats = {key: int(value) for key, value in re.findall(r'(\w+)=(\d+)', m.group(1))}
+        continue
+    if current is not None and 'result' not in current:
+        current['shown'].append(line)
+json.dump({'tasks': tasks, 'stats': stats}, open(sys.argv[2], 'w'))
+PY
+  if [ "$(field "$name" stats ok)" == "<no recap>" ]; then
+    echo "play $name gave no recap:" >&2
+    cat "$work/$name.out" >&2
+  fi
+}
+
+field() {  # field NAME TASK KEY: KEY of TASK's result in play NAME (JSON unless a string); KEY "status" for
+           # ok/changed/fatal, "shown" for what the task printed before its result; TASK "stats" for the recap
+  "$python" - "$work/$1.json" "$2" "$3" <<'PY'
+import json, sys
+path, task, key = sys.argv[1:]
+doc = json.load(open(path))
+if task == 'stats':
+    value = doc['stats'].get(key, '<no recap>')
+else:
+    found = [t for t in doc['tasks'] if t['name'] == task]
+    if not found:
+        value = '<no task>'
+    elif key == 'shown':
+        value = '\n'.join(found[0]['shown'])
+    elif key == 'status':
+        value = found[0].get('status', '<no result>')
+    else:
+        value = found[0].get('result', {}).get(key)
+print(value if isinstance(value, str) else json.dumps(value))
+PY
+}
+
+passed=0 failed=0
+expect() {  # expect WHAT ACTUAL WANTED
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL: %s\n  got:  %s\n  want: %s\n' "$1" "$2" "$3" >&2
+  fi
+}
+
+entries() {  # the printer blocks of the configuration as "NAME DEVICE" lines
+  awk '/^<Printer /{name = $2; sub(/>$/, "", name)} /^DevicePath/ && name != "" {print name, $2} /^<\/Printer>/{name = ""}' "$conf"
+}
+snapshot() {  # bytes and modification times of everything in the configuration's directory
+  (cd "$work/conf" && for f in *; do printf '%s %s %s\n' "$f" "$(stat -c %y "$f")" "$(sha256sum <"$f")"; done)
+}
+
+header="- hosts: localhost
+  gather_facts: false
+  environment:
+    CUPS_SERVER: $socket
+  module_defaults:
+    zorv_printer:
+      path: $conf
+  tasks:"
+
+# --- add, modify, remove ---------------------------------------------------
+cat >"$work/changes.yml" <<EOF
+$header
+    - name: add Q1
+      zorv_printer: {name: Q1, device: /dev/usb/lp1}
+    - name: modify Q1
+      zorv_printer: {name: Q1, device: /dev/usb/lp2}
+    - name: add Q2
+      zorv_printer: {name: Q2, device: /dev/usb/lp3, state: present}
+    - name: remove Office
+      zorv_printer: {name: Office, state: absent}
+EOF
+play changes
+expect "changes: play status" "$status" 0
+for task in "add Q1" "modify Q1" "add Q2" "remove Office"; do
+  expect "changes: $task reports changed" "$(field changes "$task" changed)" true
+done
+expect "changes: modify Q1 returns the old device" "$(field changes "modify Q1" previous_device)" /dev/usb/lp1
+expect "changes: modify Q1 returns the new device" "$(field changes "modify Q1" device)" /dev/usb/lp2
+expect "changes: recap" "$(field changes stats changed)" 4
+expect "changes: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp2,Q2 /dev/usb/lp3,"
+expect "changes: the command kept a backup" "$(test -f "$conf.bak" && echo yes)" yes
+
+# --- a second run changes nothing ------------------------------------------
+cat >"$work/steady.yml" <<EOF
+$header
+    - name: modify Q1
+      zorv_printer: {name: Q1, device: /dev/usb/lp4, zorvadmin: $work/logbin/zorvadmin}
+    - name: remove Q2
+      zorv_printer: {name: Q2, state: absent, zorvadmin: $work/logbin/zorvadmin}
+    - name: Office stays absent
+      zorv_printer: {name: Office, state: absent, zorvadmin: $work/logbin/zorvadmin}
+EOF
+play steady
+expect "steady, first run: recap" "$(field steady stats changed)/$(field steady stats failed)" 2/0
+expect "steady, first run: ran the changes through the named command" \
+  "$(grep -c -e ' -p Q1 -o /dev/usb/lp4$' -e ' -x Q2$' "$calls")" 2
+: >"$calls"
+before=$(snapshot)
+play steady
+expect "steady, second run: play status" "$status" 0
+expect "steady, second run: recap" "$(field steady stats changed)/$(field steady stats failed)" 0/0
+expect "steady, second run: only reads" "$(grep -v -c '^--get ' "$calls")" 0
+expect "steady, second run: directory untouched" "$(snapshot)" "$before"
+expect "steady: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp4,"
+
+# --- check mode predicts and touches nothing -------------------------------
+cat >"$work/check.yml" <<EOF
+$header
+    - name: modify Q1
+      zorv_printer: {name: Q1, device: /dev/usb/lp9}
+    - name: add Q2
+      zorv_printer: {name: Q2, device: /dev/usb/lp5}
+    - name: remove Q1
+      zorv_printer: {name: Q1, state: absent}
+    - name: Q2 stays absent
+      zorv_printer: {name: Q2, state: absent}
+EOF
+before=$(snapshot)
+play check --check
+expect "check: play status" "$status" 0
+expect "check: predicted changes" \
+  "$(for t in "modify Q1" "add Q2" "remove Q1" "Q2 stays absent"; do field check "$t" changed; done | tr '\n' ,)" \
+  "true,true,true,false,"
+expect "check: predicted device" "$(field check "modify Q1" device)" /dev/usb/lp9
+expect "check: directory untouched" "$(snapshot)" "$before"
+
+# --- diff mode shows the command's diff ------------------------------------
+cat >"$work/diff.yml" <<EOF
+$header
+    - name: modify Q1
+      zorv_printer: {name: Q1, device: /dev/usb/lp6}
+EOF
+play diff --diff
+expect "diff: play status" "$status" 0
+diff_text=$(field diff "modify Q1" shown)
+expect "diff: removed line" "$(grep -c -E '^-DevicePath[[:space:]:]+/dev/usb/lp4$' <<<"$diff_text")" 1
+expect "diff: added line" "$(grep -c -E '^\+DevicePath[[:space:]:]+/dev/usb/lp6$' <<<"$diff_text")" 1
+expect "diff: names the file" "$(grep -c -F -e "--- $conf" -e "+++ $conf" <<<"$diff_text")" 2
+expect "diff: the change was made" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp6,"
+
+# --- failures carry the command's message and status -----------------------
+cat >"$work/failures.yml" <<EOF
+$header
+    - name: unknown queue
+      zorv_printer: {name: NOSUCH, device: /dev/usb/lp7}
+      ignore_errors: true
+    - name: unknown queue in check mode
+      zorv_printer: {name: NOSUCH, device: /dev/usb/lp7}
+      check_mode: true
+      ignore_errors: true
+    - name: file error
+      zorv_printer: {name: Q1, device: /dev/usb/lp7, path: $work/plain/zorv.conf}
+      ignore_errors: true
+    - name: scheduler unreachable
+      zorv_printer: {name: Q2, device: /dev/usb/lp7}
+      environment: {CUPS_SERVER: $work/no-scheduler.sock}
+      ignore_errors: true
+EOF
+before=$(snapshot)
+play failures
+expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 4/0
+for task in "unknown queue" "unknown queue in check mode"; do
+  expect "failures: $task: message" "$(field failures "$task" msg)" "NOSUCH can't find in CUPS Spooler Entry!!"
+  expect "failures: $task: status" "$(field failures "$task" rc)" 2
+done
+expect "failures: file error: status" "$(field failures "file error" rc)" 3
+expect "failures: file error: message" "$(field failures "file error" msg | cut -c1-11)" "zorvadmin: "
+unreachable="$(field failures "scheduler unreachable" status) $(field failures "scheduler unreachable" rc)"
+expect "failures: scheduler unreachable fails" "${unreachable/ [1-9]*/ nonzero}" "fatal nonzero"
+expect "failures: directory untouched" "$(snapshot)" "$before"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,579 @@
+// File handling an administrator can trust, tried as a careful administrator
+// and as an attacker would: links and stale files at the companion names,
+// owners and modes, configurations that are links or no files at all, a
+// rename that fails, operands that would not read back, set-user-ID runs,
+// read-only file systems, lost output and signals, all through the binary.
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+// Character devices that exist everywhere, so no run warns about them.
+const std::string kQ1Block = "<Printer Q1>\nDevicePath /dev/null\n</Printer>\n\n";
+const std::vector<std::string> kAddQ1 = {"-p", "Q1", "-o", "/dev/null"};
+const std::vector<std::string> kList = {"-o", "x"};
+
+struct stat lstatOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+  return info;
+}
+
+std::string linkTarget(const std::string& path) {
+  char target[4096] = {};
+  const ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
+  return length < 0 ? "" : std::string(target, static_cast<std::size_t>(length));
+}
+
+// A character device like /dev/zero, inside the test's own directory so
+// nothing is created beside the real one.
+bool makeZeroDevice(const std::string& path) { return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0; }
+
+// Every file in dir whose bytes hold text.
+std::vector<std::string> filesHolding(const std::string& dir, const std::string& text) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.is_regular_file() && readFile(entry.path()).find(text) != std::string::npos) {
+      found.push_back(entry.path().filename());
+    }
+  }
+  return found;
+}
+
+// A unix socket that counts the clients that reach it and closes each at
+// once, so a client sent there fails fast instead of waiting for an answer.
+class CountingSocket {
+ public:
+  explicit CountingSocket(std::string path) : path_(std::move(path)) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 16) != 0) {
+      ADD_FAILURE() << "cannot listen on " << path_ << ": " << std::strerror(errno);
+    }
+    ::chmod(path_.c_str(), 0777);
+    thread_ = std::thread([this] { acceptAll(); });
+  }
+  ~CountingSocket() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  int connections() const { return connections_; }
+
+ private:
+  void acceptAll() {
+    while (!stop_) {
+      pollfd waiting{fd_, POLLIN, 0};
+      if (::poll(&waiting, 1, 20) <= 0) continue;
+      const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      ++connections_;
+      ::close(client);
+    }
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+class TrustTest : public CliTest {
+ protected:
+  std::string list(const std::vector<Row>& rows) const { return listing(cupsRoot(), "None", 59787, rows); }
+  std::string added() const { return configWith(cupsRoot(), kQ1Block); }
+
+  // The binary started by sh after prelude (a umask, a redirection ...).
+  RunResult runAfter(const std::string& prelude, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {}) const {
+    return runWrapped({"sh", "-c", prelude + "\nexec \"$@\"", "sh"}, args, env);
+  }
+};
+
+// A stale new file that is a link never makes a run write through it: the
+// link's target keeps its bytes and the configuration is a file of its own.
+TEST_F(TrustTest, StaleLinkAtTheNewFileNameIsNeverWrittenThrough) {
+  struct Case {
+    const char* what;
+    bool symbolic;
+    bool configExists;  // an add; else a list that creates the default file
+  };
+  for (const Case& c : {Case{"symbolic link, add", true, true}, Case{"hard link, add", false, true},
+                        Case{"symbolic link, default file", true, false}, Case{"hard link, default file", false, false}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string config = dir.file("zorv.conf");
+    const std::string victim = dir.file("victim");
+    writeFile(victim, "victim bytes\n");
+    ASSERT_EQ(c.symbolic ? ::symlink(victim.c_str(), (config + "~").c_str()) : ::link(victim.c_str(), (config + "~").c_str()),
+              0);
+    if (c.configExists) writeFile(config, configWith(cupsRoot()));
+    const RunResult result = run(c.configExists ? kAddQ1 : kList, {{"ZORV_CONF", config}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(readFile(victim), "victim bytes\n");
+    EXPECT_EQ(lstatOf(victim).st_nlink, 1U);
+    EXPECT_TRUE(S_ISREG(lstatOf(config).st_mode));
+    EXPECT_EQ(readFile(config), c.configExists ? added() : kDefaultConfig);
+    EXPECT_FALSE(fileExists(config + "~"));
+  }
+}
+
+TEST_F(TrustTest, LockFileThatIsALinkIsAFileError) {
+  const std::string before = configWith(cupsRoot());
+  writeConf(before);
+  const std::string target = file("made-through-the-link");
+  ASSERT_EQ(::symlink(target.c_str(), (conf() + ".lock").c_str()), 0);
+  for (const auto& args : {kList, kAddQ1}) {
+    const RunResult result = run(args);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "zorvadmin: cannot open " + conf() + ".lock: Too many levels of symbolic links\n");
+    EXPECT_FALSE(fileExists(target));
+    EXPECT_EQ(linkTarget(conf() + ".lock"), target);
+    expectUntouched(before);
+  }
+}
+
+// A daemon that reads the file as lp keeps reading it after a change made
+// under any umask; ACLs and labels (here a user attribute) go along.
+TEST_F(TrustTest, RewriteKeepsOwnerGroupModeAndExtendedAttributes) {
+  const group* lp = ::getgrnam("lp");
+  const gid_t gid = lp != nullptr ? lp->gr_gid : 7;
+  struct Case {
+    const char* prelude;
+    mode_t mode;
+  };
+  for (const Case& c : {Case{"", 0640}, Case{"umask 077", 0640}, Case{"umask 0777", 0604}}) {
+    SCOPED_TRACE(c.prelude);
+    writeConf(configWith(cupsRoot()));
+    ASSERT_EQ(::chown(conf().c_str(), 0, gid), 0);
+    ASSERT_EQ(::chmod(conf().c_str(), c.mode), 0);
+    const bool hasAttributes = ::setxattr(conf().c_str(), "user.test", "kept", 4, 0) == 0;
+    const RunResult result = runAfter(c.prelude, kAddQ1);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readConf(), added());
+    const struct stat info = lstatOf(conf());
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
+    EXPECT_EQ(info.st_uid, 0U);
+    EXPECT_EQ(info.st_gid, gid);
+    if (hasAttributes) {
+      char value[16] = {};
+      EXPECT_EQ(::getxattr(conf().c_str(), "user.test", value, sizeof value), 4);
+      EXPECT_STREQ(value, "kept");
+    }
+  }
+}
+
+TEST_F(TrustTest, DefaultFileIsReadableByAllWhateverTheUmask) {
+  for (const char* prelude : {"umask 077", "umask 0777"}) {
+    SCOPED_TRACE(prelude);
+    TempDir dir;
+    const std::string config = dir.file("zorv.conf");
+    const RunResult result = runAfter(prelude, kList, {{"ZORV_CONF", config}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(config), kDefaultConfig);
+    const struct stat info = lstatOf(config);
+    EXPECT_EQ(info.st_mode & 07777, 0644U);
+    EXPECT_EQ(info.st_uid, 0U);
+    EXPECT_EQ(info.st_gid, 0U);
+    EXPECT_EQ(lstatOf(config + ".lock").st_mode & 07777, 0600U);
+  }
+}
+
+TEST_F(TrustTest, ConfigurationThatIsALinkIsChangedWhereItPoints) {
+  struct Case {
+    const char* what;
+    bool relative;
+  };
+  for (const Case& c : {Case{"absolute link to another directory", false}, Case{"relative link", true}}) {
+    SCOPED_TRACE(c.what);
+    TempDir linkDir;
+    TempDir otherDir;
+    const std::string link = linkDir.file("zorv.conf");
+    std::string real = otherDir.file("real.conf");
+    std::string target = real;
+    if (c.relative) {
+      ASSERT_EQ(::mkdir(linkDir.file("sub").c_str(), 0755), 0);
+      real = linkDir.file("sub/real.conf");
+      target = "sub/real.conf";
+    }
+    const std::string before = configWith(cupsRoot());
+    writeFile(real, before);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    for (const auto& args : {kAddQ1, std::vector<std::string>{"-p", "Q2", "-o", "/dev/zero"}}) {
+      const RunResult result = run(args, {{"ZORV_CONF", link}});
+      EXPECT_EQ(result.status, 0) << result.err;
+      EXPECT_TRUE(S_ISLNK(lstatOf(link).st_mode));
+      EXPECT_EQ(linkTarget(link), target);
+    }
+    EXPECT_EQ(readFile(real),
+              configWith(cupsRoot(), kQ1Block + "<Printer Q2>\nDevicePath /dev/zero\n</Printer>\n\n"));
+    EXPECT_EQ(readFile(real + ".bak"), added());
+    EXPECT_TRUE(fileExists(real + ".lock"));
+    EXPECT_FALSE(fileExists(real + "~"));
+    EXPECT_FALSE(fileExists(real + ".bak~"));
+    for (const char* suffix : {"~", ".bak", ".lock", ".bak~"}) EXPECT_FALSE(fileExists(link + suffix)) << suffix;
+  }
+}
+
+// A FIFO would block the run while it holds the lock, a device would feed
+// it forever: both are refused at once (timeout keeps a hang from hanging
+// the suite).
+TEST_F(TrustTest, ConfigurationThatIsNotARegularFileIsAFileError) {
+  // A FIFO named directly.
+  ASSERT_EQ(::mkfifo(conf().c_str(), 0644), 0);
+  for (const auto& args : {kList, kAddQ1}) {
+    const RunResult result = runWrapped({"timeout", "10"}, args);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "zorvadmin: cannot read " + conf() + ": not a regular file\n");
+    EXPECT_TRUE(S_ISFIFO(lstatOf(conf()).st_mode));
+    EXPECT_FALSE(fileExists(conf() + "~"));
+    EXPECT_FALSE(fileExists(conf() + ".bak"));
+  }
+
+  // A link to a device that reads zeros without end.
+  TempDir dir;
+  const std::string device = dir.file("zero");
+  const std::string link = dir.file("zorv.conf");
+  if (!makeZeroDevice(device)) GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+  ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+  for (const auto& args : {kList, kAddQ1}) {
+    const RunResult result = runWrapped({"timeout", "10"}, args, {{"ZORV_CONF", link}});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "zorvadmin: cannot read " + device + ": not a regular file\n");
+    EXPECT_TRUE(S_ISLNK(lstatOf(link).st_mode));
+    EXPECT_TRUE(S_ISCHR(lstatOf(device).st_mode));
+    for (const char* suffix : {"~", ".bak"}) {
+      EXPECT_FALSE(fileExists(link + suffix));
+      EXPECT_FALSE(fileExists(device + suffix));
+    }
+  }
+}
+
+// A printers.conf that is no file is as unreadable as a missing one, with
+// one word on standard error; an add still ends and is made.
+TEST_F(TrustTest, PrintersConfThatIsNotARegularFileLeavesTheSpoolerColumnsEmpty) {
+  const std::string cupsDir = file("cups") + "/";
+  ASSERT_EQ(::mkdir(cupsDir.c_str(), 0755), 0);
+  const std::string printersConf = cupsDir + "printers.conf";
+  const std::string blocks = "<Printer Q1>\nDevicePath /dev/a\n</Printer>\n<Printer Q2>\nDevicePath /dev/b\n</Printer>\n";
+  const std::string message = "zorvadmin: cannot read " + printersConf + ": not a regular file\n";
+  const std::vector<Row> rows = {{"Q1", "", kNoFifo, "/dev/a", ""}, {"Q2", "", kNoFifo, "/dev/b", ""}};
+  for (const bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "device");
+    ::unlink(printersConf.c_str());
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(printersConf.c_str(), 0644), 0);
+    } else if (!makeZeroDevice(printersConf)) {
+      GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    }
+    writeConf(configWith(cupsDir, blocks));
+    const RunResult listed = runWrapped({"timeout", "10"}, kList);
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, listing(cupsDir, "None", 59787, rows));
+    EXPECT_EQ(listed.err, message);
+
+    const RunResult add = runWrapped({"timeout", "10"}, {"-p", "Q3", "-o", "/dev/full"});
+    EXPECT_EQ(add.status, 0);
+    std::vector<Row> withQ3 = rows;
+    withQ3.push_back({"Q3", "", kNoFifo, "/dev/full", "New!!"});
+    EXPECT_EQ(add.out, listing(cupsDir, "None", 59787, withQ3));
+    EXPECT_EQ(add.err, message);
+    EXPECT_EQ(readConf(), configWith(cupsDir, blocks + "<Printer Q3>\nDevicePath /dev/full\n</Printer>\n\n"));
+  }
+}
+
+// The backup changes only once the new file is in place: a rename that
+// fails (a bind-mounted configuration gives EBUSY) keeps it, inode and all.
+TEST_F(TrustTest, FailedRenameKeepsTheBackupAndALaterRunCleansUp) {
+  const std::string before = configWith(cupsRoot());
+  writeConf(before);
+  writeFile(conf() + ".bak", "older backup\n");
+  const ino_t backupInode = lstatOf(conf() + ".bak").st_ino;
+  const RunResult result =
+      runWrapped({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=rename,renameat,renameat2:error=EBUSY:when=1",
+                  "-P", conf() + "~"},
+                 kAddQ1);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "zorvadmin: cannot rename " + conf() + "~: Device or resource busy\n");
+  EXPECT_EQ(readConf(), before);
+  EXPECT_EQ(readFile(conf() + ".bak"), "older backup\n");
+  EXPECT_EQ(lstatOf(conf() + ".bak").st_ino, backupInode);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+  EXPECT_FALSE(fileExists(conf() + ".bak~"));
+
+  // What a crash between the steps leaves is cleaned up by the next change.
+  writeFile(conf() + ".bak~", "left by a crash\n");
+  EXPECT_EQ(run(kAddQ1).status, 0);
+  EXPECT_EQ(readConf(), added());
+  EXPECT_EQ(readFile(conf() + ".bak"), before);
+  EXPECT_FALSE(fileExists(conf() + ".bak~"));
+  EXPECT_FALSE(fileExists(conf() + "~"));
+}
+
+// An operand is stored exactly or refused before any file is read or made.
+TEST_F(TrustTest, OperandsThatWouldNotReadBackAreRefusedBeforeAnyFileIsTouched) {
+  const std::string longName(256, 'Q');
+  const std::string longDevice = "/dev/" + std::string(251, 'd');
+  const std::string queueTooLong = "zorvadmin: the queue name is longer than 255 bytes\n";
+  const std::string deviceTooLong = "zorvadmin: the device path is longer than 255 bytes\n";
+  const std::string queueStart = "zorvadmin: the queue name must not begin with a space, a tab or a colon\n";
+  const std::string deviceStart = "zorvadmin: the device path must not begin with a space, a tab or a colon\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-p", longName, "-o", "/dev/x"}, queueTooLong},
+      {{"-x", longName}, queueTooLong},
+      {{"-p", "Q1", "-o", longDevice}, deviceTooLong},
+      {{"-p", " Q1", "-o", "/dev/x"}, queueStart},
+      {{"-p", "\tQ1", "-o", "/dev/x"}, queueStart},
+      {{"-p", ":Q1", "-o", "/dev/x"}, queueStart},
+      {{"-x", ":Q1"}, queueStart},
+      {{"-x", " Q1"}, queueStart},
+      {{"-p", "Q1", "-o", " /dev/x"}, deviceStart},
+      {{"-p", "Q1", "-o", "\t/dev/x"}, deviceStart},
+      {{"-p", "Q1", "-o", ":/dev/x"}, deviceStart},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " [" + c.args[1].substr(0, 8) + "] " + (c.args.size() > 3 ? c.args[3].substr(0, 8) : ""));
+    const RunResult result = run(c.args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_FALSE(fileExists(conf()));
+    EXPECT_FALSE(fileExists(conf() + ".lock"));
+  }
+
+  // 255 bytes fit, and are stored whole.
+  const std::string device = "/dev/" + std::string(250, 'd');
+  writeConf(configWith(cupsRoot()));
+  const RunResult result = run({"-p", "Q1", "-o", device});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, list({{"Q1", "zorv", "/var/run/zorv/Q1.fifo", device, "New!!"}}));
+  EXPECT_EQ(readConf(), configWith(cupsRoot(), "<Printer Q1>\nDevicePath " + device + "\n</Printer>\n\n"));
+}
+
+TEST_F(TrustTest, PrintersConfScanComparesNamesAsTheSchedulerDoes) {
+  writeConf(configWith(cupsRoot(), "<Printer q2>\nDevicePath /dev/q\n</Printer>\n<Printer q3>\n</Printer>\n"));
+  const RunResult result = run(kList);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"q2", "parallel", "/dev/lp0", "/dev/q", ""}, {"q3", "usb", "//Zorv/ZPR4410", "", ""}}));
+}
+
+TEST_F(TrustTest, KeywordFollowedOnlyBySeparatorsHasAnEmptyValue) {
+  // The last line has no terminator.
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath : \n</Printer>\n<Printer Q3>\nDevicePath\t:\n</Printer>\n"
+                                   "<Printer Q1>\nDevicePath:\n</Printer>\n") +
+            "<Path>\nLogDirectoryPath :");
+  const RunResult result = run(kList);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, list({{"Q2", "parallel", "/dev/lp0", "", ""},
+                              {"Q3", "usb", "//Zorv/ZPR4410", "", ""},
+                              {"Q1", "zorv", "/var/run/zorv/Q1.fifo", "", ""}}));
+}
+
+// Installed set-user-ID root, the binary is run by nobody. The caller's
+// scheduler (CUPS_SERVER, ~/.cups/client.conf) must never be asked, and the
+// caller's umask never reaches a file. Such a run administers /etc/zorv.conf
+// whatever ZORV_CONF says, so it runs in a private mount namespace with a
+// tmpfs over /etc that links to the real entries: the real /etc is never
+// written.
+TEST_F(TrustTest, SetUserIdRunTakesNothingFromItsCaller) {
+#ifdef ZORV_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime does not run set-user-ID";
+#endif
+  TempDir shared;  // readable by nobody: the binary, HOME and the sockets
+  ASSERT_EQ(::chmod(shared.path().c_str(), 0755), 0);
+  const std::string binary = shared.file("zorvadmin");
+  std::filesystem::copy_file(zorvadminPath(), binary);
+  ASSERT_EQ(::chown(binary.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(binary.c_str(), 04755), 0);
+  ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(shared.file("home").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(shared.file("home/.cups").c_str(), 0755), 0);
+  CountingSocket fromEnvironment(shared.file("env.sock"));
+  CountingSocket fromClientConf(shared.file("client.sock"));
+  writeFile(shared.file("home/.cups/client.conf"), "ServerName " + shared.file("client.sock") + "\n");
+
+  const std::string script = R"(set -e
+mount --bind /etc "$1/realetc"
+mount -t tmpfs -o mode=0755 zorvetc /etc
+for f in "$1"/realetc/*; do
+  case "${f##*/}" in zorv.conf*) ;; *) ln -s "$f" /etc/ ;; esac
+done
+set +e
+asNobody() { (umask 0777; exec timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups "$@" >/dev/null); }
+asNobody "$1/zorvadmin" -o x; echo "list $?"
+stat -c '%a %u %g' /etc/zorv.conf /etc/zorv.conf.lock
+cmp -s /etc/zorv.conf "$1/expected.conf" && echo "default file"
+asNobody "$1/zorvadmin" -p Q1 -o /dev/x
+asNobody env -u CUPS_SERVER "$1/zorvadmin" -p Q1 -o /dev/x
+exit 0
+)";
+  writeFile(shared.file("expected.conf"), kDefaultConfig);
+  const RunResult result = runProgram({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh", shared.path()},
+                                      {{"CUPS_SERVER", shared.file("env.sock")},
+                                       {"HOME", shared.file("home")},
+                                       {"ZORV_CONF", conf()}});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "list 0\n644 0 0\n600 0 0\ndefault file\n") << result.err;
+  EXPECT_EQ(fromEnvironment.connections(), 0);
+  EXPECT_EQ(fromClientConf.connections(), 0);
+  EXPECT_FALSE(fileExists(conf()));
+}
+
+TEST_F(TrustTest, ListWorksOnAReadOnlyFileSystemAndChangesFail) {
+  const std::string before = configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/b\n</Printer>\n");
+  writeConf(before);
+  // $0 is the directory made read-only in a mount namespace of the run's own.
+  const std::vector<std::string> readOnly = {
+      "unshare", "--mount", "sh", "-c",
+      "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"", dir_.path()};
+  for (const bool lockExists : {false, true}) {
+    SCOPED_TRACE(lockExists ? "with a lock file" : "without a lock file");
+    if (lockExists) writeFile(conf() + ".lock", "");
+    const RunResult listed = runWrapped(readOnly, kList);
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.err, "");
+    EXPECT_EQ(listed.out, list({{"Q2", "parallel", "/dev/lp0", "/dev/b", ""}}));
+    for (const auto& args : {kAddQ1, std::vector<std::string>{"-x", "Q2"}}) {
+      const RunResult changed = runWrapped(readOnly, args);
+      EXPECT_EQ(changed.status, 3) << args[0];
+      EXPECT_EQ(changed.out, "");
+      EXPECT_NE(changed.err.find("Read-only file system"), std::string::npos) << changed.err;
+    }
+    EXPECT_EQ(readConf(), before);
+    EXPECT_EQ(fileExists(conf() + ".lock"), lockExists);
+  }
+}
+
+TEST_F(TrustTest, LostOutputIsAnError) {
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/b\n</Printer>\n"));
+  const RunResult full = runAfter("exec >/dev/full", kList);
+  EXPECT_EQ(full.status, 3);
+  EXPECT_EQ(full.err, "zorvadmin: cannot write standard output: No space left on device\n");
+
+  // A pipe whose reader is gone.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[0]);
+  const RunResult broken =
+      runWrapped({"bash", "-c", "exec \"$@\" >&" + std::to_string(ends[1]), "bash"}, kList);
+  ::close(ends[1]);
+  EXPECT_EQ(broken.status, 3);
+  EXPECT_EQ(broken.err, "zorvadmin: cannot write standard output: Broken pipe\n");
+}
+
+// A descriptor closed at start is never taken by a file the run opens: no
+// listing or message lands in the configuration or its companions, and a
+// listing that had nowhere to go is an error.
+TEST_F(TrustTest, ClosedStandardDescriptorsNeverReceiveOutput) {
+  const std::string withQ2 = configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/b\n</Printer>\n");
+  const std::string noPorts = "<Path>\nCUPS_ConfigPath " + cupsRoot() + "\n</Path>\n";
+  struct Case {
+    const char* prelude;
+    std::vector<std::string> args;
+    std::string config;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"exec >&-", kList, withQ2, 3},
+      {"exec >&-", {"-x", "Q2"}, withQ2, 3},
+      {"exec 2>&-", kAddQ1, noPorts, 2},
+      {"exec 2>&-", {"-x", "Nowhere"}, withQ2, 0},
+      {"exec <&- >&- 2>&-", {"-x", "Nowhere"}, withQ2, 3},
+      {"exec <&-", kList, withQ2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.prelude) + " " + c.args[0] + " " + c.args[1]);
+    TempDir dir;
+    const std::string config = dir.file("zorv.conf");
+    writeFile(config, c.config);
+    const RunResult result = runAfter(c.prelude, c.args, {{"ZORV_CONF", config}});
+    EXPECT_EQ(result.status, c.status) << result.err;
+    if (c.args[0] != "-x" || c.args[1] == "Nowhere") {
+      EXPECT_EQ(readFile(config), c.config);
+    }
+    EXPECT_EQ(readFile(config + ".lock"), "");
+    for (const char* text : {"Entry Num", "zorvadmin:", "Delete", "Usage"}) {
+      EXPECT_EQ(filesHolding(dir.path(), text), std::vector<std::string>{}) << text;
+    }
+  }
+}
+
+// However long the line, no character of a password is shown.
+TEST_F(TrustTest, PasswordPastTheLineCutIsNeverShown) {
+  const std::string cupsDir = file("cups") + "/";
+  ASSERT_EQ(::mkdir(cupsDir.c_str(), 0755), 0);
+  writeConf(configWith(cupsDir, "<Printer Q1>\nDevicePath /dev/a\n</Printer>\n"));
+  const std::string password(1500, 'p');
+  struct Case {
+    std::string uri;
+    std::string shown;
+  };
+  for (const Case& c : {Case{"smb://user:" + password + "@host/q", "//user"}, Case{"smb://user:" + password + "@host", "//user"},
+                        Case{"smb://user:pp@host/q", "//user@host/q"}}) {
+    SCOPED_TRACE(c.uri.size());
+    writeFile(cupsDir + "printers.conf", "<Printer Q1>\nDeviceURI " + c.uri + "\n</Printer>\n");
+    const RunResult result = run(kList);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, listing(cupsDir, "None", 59787, {{"Q1", "smb", c.shown, "/dev/a", ""}}));
+    EXPECT_EQ(result.out.find("pp"), std::string::npos);
+  }
+}
+
+// The signal arrives while the new file is being written (its first sync).
+TEST_F(TrustTest, SignalDuringARewriteRemovesTheNewFile) {
+  const std::string before = configWith(cupsRoot());
+  for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{{"TERM", SIGTERM}, {"INT", SIGINT}, {"HUP", SIGHUP}}) {
+    SCOPED_TRACE(name);
+    writeConf(before);
+    const RunResult result = runWrapped(
+        {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=fsync,fdatasync:signal=" + name + ":when=1", "-P", conf() + "~"},
+        kAddQ1);
+    EXPECT_EQ(result.status, 128 + number) << result.err;
+    EXPECT_FALSE(fileExists(conf() + "~"));
+    const std::string now = readConf();
+    EXPECT_TRUE(now == before || now == added());
+  }
+}
+
+TEST_F(TrustTest, DefaultFileThatCannotBeCreatedIsNamedOnStandardError) {
+  ASSERT_EQ(::mkdir((conf() + "~").c_str(), 0755), 0);
+  const RunResult result = run(kList);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "errno=Is a directory\n");
+  EXPECT_EQ(result.err, "zorvadmin: cannot create " + conf() + "~: Is a directory\n");
+  EXPECT_FALSE(fileExists(conf()));
+}
+
+}  // namespace
+}  // namespace zorv::test
