@@ -249,6 +249,10 @@ int runClassic(AdminContext& context, const RunFlags& flags) {
   FileDescriptor lock;
   const LockMode lockMode = context.command == AdminCommand::List ? LockMode::Shared : LockMode::Exclusive;
   if (!flags.dryRun && lockFile(files.lock, lockMode, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
+  const bool changing = context.command != AdminCommand::List && !flags.dryRun;
+  if (changing && finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+    return kExitFileError;
+  }
 
   const EntryKeeping keeping = flags.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   const MissingFile missing = flags.dryRun ? MissingFile::IsAnError : MissingFile::CreateDefault;
@@ -273,7 +277,10 @@ int runClassic(AdminContext& context, const RunFlags& flags) {
 int restoreBackup(const RunFlags& flags) {
   const ConfigFiles files = configFilesFromEnvironment();
   FileDescriptor lock;
-  if (lockFile(files.lock, LockMode::Exclusive, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
+  if (lockFile(files.lock, LockMode::Exclusive, kLockTimeoutSeconds, lock) != 0 ||
+      finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+    return kExitFileError;
+  }
   FileDescriptor backup = openForReading(files.backup);
   if (!backup.valid()) {
     std::fprintf(stderr, "zorvadmin: cannot restore %s: no backup %s: %s\n", files.config.c_str(),

@@ -143,8 +143,12 @@ NewFile::~NewFile() {
 }
 
 int NewFile::writeGathered() {
+  // A failed write may have written part of its bytes, and a failed fsync
+  // may have lost some: nothing about this file can be trusted any more.
+  if (failed_) return -1;
   if (gathered_.empty()) return 0;
   if (writeDurably(fd_.get(), gathered_.data(), static_cast<long>(gathered_.size())) != 0) {
+    failed_ = true;
     reportFileError("write", path_);
     return -1;
   }
@@ -211,6 +215,7 @@ bool NewFile::sameContentAs(int fd) {
 int NewFile::closeDurably() {
   if (writeGathered() != 0) return -1;
   if (flushFile(fd_.get()) != 0) {
+    failed_ = true;
     reportFileError("sync", path_);
     return -1;
   }
@@ -257,6 +262,20 @@ int NewFile::commitKeepingBackup(const std::string& target, const BackupNames& n
     return -1;
   }
   return syncDirectoryOf(target);
+}
+
+int finishInterruptedBackup(const std::string& target, const BackupNames& names) {
+  struct stat leftover {};
+  if (::lstat(names.temporary.c_str(), &leftover) != 0) return 0;
+  struct stat current {};
+  const bool secondName = ::stat(target.c_str(), &current) == 0 && current.st_dev == leftover.st_dev &&
+                          current.st_ino == leftover.st_ino;
+  if (secondName ? ::unlink(names.temporary.c_str()) != 0
+                 : ::rename(names.temporary.c_str(), names.backup.c_str()) != 0) {
+    reportFileError(secondName ? "remove" : "rename", names.temporary);
+    return -1;
+  }
+  return 0;
 }
 
 void removeNewFilesOnSignals() {

@@ -69,8 +69,14 @@ class NewFile {
   FileDescriptor fd_;
   std::string gathered_;
   bool created_ = false;  // path_ is ours to remove until committed
+  bool failed_ = false;   // a write or flush failed: the file's content is unknown
   int pendingSlot_ = -1;  // where the signal handler finds path_
 };
+
+// Finishes what a run that ended between the two renames of
+// commitKeepingBackup left behind: names.temporary is either a second name
+// of target (removed) or the version target replaced (made the backup).
+int finishInterruptedBackup(const std::string& target, const BackupNames& names);
 
 // SIGINT, SIGTERM and SIGHUP remove the new files that are not yet in
 // place, then end the run as the signal would have.

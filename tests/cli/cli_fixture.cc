@@ -89,6 +89,17 @@ RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std
   return withoutDeviceWarnings(runProgram(command, fullEnv));
 }
 
+void CliTest::expectFileError(const RunResult& result, const std::string& message,
+                              const std::optional<std::string>& before) const {
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, message);
+  EXPECT_FALSE(fileExists(conf() + "~"));
+  if (before) {
+    EXPECT_EQ(readConf(), *before);
+  }
+}
+
 void CliTest::expectUntouched(const std::string& before) const {
   EXPECT_EQ(readConf(), before);
   EXPECT_FALSE(fileExists(conf() + "~"));

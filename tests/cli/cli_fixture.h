@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ class CliTest : public ::testing::Test {
 
   // The file must not have changed, and no new file may be left over.
   void expectUntouched(const std::string& before) const;
+
+  // A run that failed on a file: status 3, no listing, exactly message on
+  // standard error, no new file left, and the configuration as before
+  // (when there was one to compare).
+  void expectFileError(const RunResult& result, const std::string& message,
+                       const std::optional<std::string>& before = std::nullopt) const;
 
   TempDir dir_;
 };

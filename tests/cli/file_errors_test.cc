@@ -9,15 +9,7 @@
 namespace zorv::test {
 namespace {
 
-class FileErrorTest : public CliTest {
- protected:
-  void expectFileError(const RunResult& result, const std::string& message) {
-    EXPECT_EQ(result.status, 3);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, message);
-    EXPECT_FALSE(fileExists(conf() + "~"));
-  }
-};
+class FileErrorTest : public CliTest {};
 
 TEST_F(FileErrorTest, ConfigurationIsADirectory) {
   ASSERT_EQ(::mkdir(conf().c_str(), 0755), 0);
@@ -40,9 +32,8 @@ TEST_F(FileErrorTest, PermissionDenied) {
   // Root without the capabilities that bypass permission checks.
   const RunResult result = runWrapped(
       {"setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"}, {"-o", "x"});
-  expectFileError(result, "zorvadmin: cannot open " + conf() + ": Permission denied\n");
   ::chmod(conf().c_str(), 0644);
-  EXPECT_EQ(readConf(), configWith(cupsRoot()));
+  expectFileError(result, "zorvadmin: cannot open " + conf() + ": Permission denied\n", configWith(cupsRoot()));
 }
 
 TEST_F(FileErrorTest, DefaultFileCannotBeCreated) {

@@ -14,15 +14,14 @@
 #include <stdexcept>
 
 namespace zorv::test {
-namespace {
-
-void drainPipes(int outFd, int errFd, RunResult& result) {
-  std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
+void drainPipes(int outFd, int errFd, RunResult& result, int otherFd, const std::function<void()>& onOther) {
+  std::array<pollfd, 3> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {otherFd, POLLIN, 0}}};
   int open = 2;
   std::array<char, 65536> buffer{};
   while (open > 0) {
     if (::poll(fds.data(), fds.size(), -1) < 0) continue;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    if (otherFd >= 0 && fds[2].revents != 0) onOther();
+    for (std::size_t i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
       if (got <= 0) {
@@ -35,8 +34,6 @@ void drainPipes(int outFd, int errFd, RunResult& result) {
     }
   }
 }
-
-}  // namespace
 
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env) {
   int outPipe[2];

@@ -2,6 +2,7 @@
 // small file helpers for the tests' private directories.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ struct RunResult {
 // Runs command (the program, then its arguments); env entries are set (an
 // empty value unsets).
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env = {});
+
+// Reads a child's standard output and error pipes to their end into result;
+// otherFd, when given, is watched too and onOther called when it is ready.
+void drainPipes(int outFd, int errFd, RunResult& result, int otherFd = -1, const std::function<void()>& onOther = {});
 
 std::string zorvadminPath();
 

@@ -164,24 +164,7 @@ SyslogRun runCapturingSyslog(const std::vector<std::string>& command, const std:
   SyslogRun run;
   // Read the socket while the program runs: a full socket buffer would
   // block its syslog() calls.
-  std::array<pollfd, 3> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {socketFd, POLLIN, 0}}};
-  int open = 2;
-  std::array<char, 65536> buffer{};
-  while (open > 0) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) continue;
-    if (fds[2].revents != 0) receiveAll(socketFd, run.messages);
-    for (std::size_t i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
-      if (got <= 0) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-        continue;
-      }
-      (i == 0 ? run.result.out : run.result.err).append(buffer.data(), static_cast<std::size_t>(got));
-    }
-  }
+  drainPipes(outPipe[0], errPipe[0], run.result, socketFd, [&] { receiveAll(socketFd, run.messages); });
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
   receiveAll(socketFd, run.messages);
