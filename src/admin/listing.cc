@@ -52,8 +52,10 @@ void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std
   printTsvRecord(out, {"setting", "UI_Port", settings.uiPortText.view()});
   for (const PrinterEntry& entry : content.entries) {
     if (entry.status == "Delete") continue;  // no longer in the file
-    printTsvRecord(out, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(),
-                         entry.fifoPath.view(), queueState(entry, scheduler)});
+    // The listing's 15 spaces stand for "nothing found"; scripts get nothing.
+    const std::string_view fifoPath = entry.fifoPath == freshEntry().fifoPath.view() ? "" : entry.fifoPath.view();
+    printTsvRecord(out, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(), fifoPath,
+                         queueState(entry, scheduler)});
   }
 }
 

@@ -229,11 +229,14 @@ class ConfigPass {
   }
 
   int printerLine(const Line& line) {
+    const bool devicePathLine = line.startsWith(keyword::kDevicePath);
+    if (devicePathLine) {
+      copyText(block_.devicePath, keywordValue(line, keyword::kDevicePath));
+      block_.devicePathLine = lineNumber_;
+    }
     // Blocks beyond the table pass through unchanged unless they are the target.
     if (!inTable() && !inTarget_) return copy(line);
-    if (!line.startsWith(keyword::kDevicePath)) return drop("unknown line in a printer block; a rewrite drops it");
-    copyText(block_.devicePath, keywordValue(line, keyword::kDevicePath));
-    block_.devicePathLine = lineNumber_;
+    if (!devicePathLine) return drop("unknown line in a printer block; a rewrite drops it");
     if (!inTarget_) return copy(line);
     if (removing()) return 0;
     return writeDevicePath();
