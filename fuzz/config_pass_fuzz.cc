@@ -31,7 +31,9 @@ class TwoQueues final : public zorv::QueueDirectory {
 void readAndScan(zorv::QueueDirectory& queues) {
   const zorv::ConfigFiles files = zorv::configFilesFor(gDirectory + "/zorv.conf");
   zorv::ConfigRead read = zorv::readConfig(files, queues, {zorv::EntryKeeping::All, zorv::MissingFile::IsAnError, {}, nullptr});
-  for (zorv::PrinterEntry& entry : read.content.entries) {
+  // As the listing does: one scan per listed entry.
+  for (std::size_t i = 0; i < read.content.entries.size() && i < zorv::kMaxEntries; ++i) {
+    const zorv::PrinterEntry& entry = read.content.entries[i];
     zorv::DeviceUriParts parts;
     zorv::scanSpoolerConfig(gDirectory + "/printers.conf", entry.spooler.view(), parts);
   }
