@@ -1,7 +1,6 @@
 #include "admin/run.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +21,7 @@
 #include "admin/listing.h"
 #include "admin/options.h"
 #include "admin/preview.h"
+#include "admin/process_guard.h"
 #include "config/config_files.h"
 #include "config/config_pass.h"
 #include "io/file_lock.h"
@@ -30,8 +30,6 @@
 #include "io/text_field.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
-
-extern char** environ;
 
 namespace zorv {
 namespace {
@@ -302,44 +300,6 @@ int restoreBackup(const RunFlags& flags) {
 std::string checkedPath(const LongOptions& options) {
   if (!options.checkFile.empty()) return std::string(options.checkFile);
   return configFilesFromEnvironment().config;
-}
-
-// A set-user-ID run takes nothing from its caller: no scheduler, client
-// files or options picked by the caller's environment.
-void forgetCallersEnvironment() {
-  if (::getuid() == ::geteuid() && ::getgid() == ::getegid()) return;
-  std::vector<std::string> names;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string_view variable = *entry;
-    const std::string name(variable.substr(0, variable.find('=')));
-    if (name.rfind("CUPS_", 0) == 0 || name == "IPP_PORT" || name == "LPDEST" || name == "PRINTER") {
-      names.push_back(name);
-    }
-  }
-  for (const std::string& name : names) ::unsetenv(name.c_str());
-  const passwd* owner = ::getpwuid(::geteuid());
-  ::setenv("HOME", owner != nullptr ? owner->pw_dir : "/", 1);
-}
-
-bool gStandardOutputClosed = false;
-
-// A descriptor 0, 1 or 2 that is closed would be taken by the first file
-// the run opens, and a listing or message would land in it.
-void openClosedStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    if (fd == 1) gStandardOutputClosed = true;
-    if (::open("/dev/null", O_RDWR) != fd) std::abort();
-  }
-}
-
-// Standard output is a file that can fail too: a listing that did not
-// arrive is an error, and so is one that had nowhere to go.
-int closeStandardOutput(int status) {
-  if (gStandardOutputClosed) errno = EBADF;
-  if (!gStandardOutputClosed && std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-  std::fprintf(stderr, "zorvadmin: cannot write standard output: %s\n", std::strerror(errno));
-  return kExitFileError;
 }
 
 }  // namespace
