@@ -1,0 +1,357 @@
+// Whether zorvadmin takes a name for a CUPS queue must stay exactly what
+// libcups's cupsGetDests + cupsGetDest say, however the lookup is made
+// faster; this process asks libcups itself, with the same environment, for
+// the reference answer. And a scheduler that is not there, or never
+// answers, is reported as such and holds no run for long.
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sets an environment variable of this process for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// libcups's own answer for name, as zorvadmin must give it. libcups keeps
+// the server and HOME per thread from the first call on, so each answer is
+// asked on a fresh thread that sees this environment.
+bool referenceAnswer(const std::string& name, const std::string& home) {
+  const ScopedEnv server("CUPS_SERVER", CupsScheduler::shared().socketPath());
+  const ScopedEnv homeEnv("HOME", home);
+  bool found = false;
+  std::thread([&] {
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests(&dests);
+    found = cupsGetDest(name.c_str(), nullptr, count, dests) != nullptr;
+    cupsFreeDests(count, dests);
+  }).join();
+  return found;
+}
+
+void runOrThrow(const std::vector<std::string>& command) {
+  const RunResult result = runProgram(command, CupsScheduler::shared().clientEnv());
+  if (result.status != 0) throw std::runtime_error(command[0] + " failed: " + result.err);
+}
+
+// A program left running in the background until the end of the scope.
+class Background {
+ public:
+  Background(const std::vector<std::string>& command, const std::string& outputFile) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+      std::vector<char*> argv;
+      for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Background() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class LookupEquivalenceTest : public CliTest {
+ protected:
+  std::string home() const { return file("home"); }
+
+  // The user's lpoptions: instances and a destination of no queue.
+  void writeLpoptions(const std::string& content) const {
+    ::mkdir(home().c_str(), 0700);
+    ::mkdir((home() + "/.cups").c_str(), 0700);
+    writeFile(home() + "/.cups/lpoptions", content);
+  }
+
+  // zorvadmin's answer through the listing: the status word of the one
+  // entry, which is empty for a queue CUPS knows.
+  std::string listedStatus(const std::string& name) {
+    writeConf(configWith(cupsRoot(), "<Printer " + name + ">\nDevicePath /dev/eq\n</Printer>\n"));
+    const RunResult result = run({"-o", "x"}, {{"HOME", home()}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    const std::string rowStart = "     [0]    : " + name + " \t: ";
+    const std::size_t row = result.out.find(rowStart);
+    if (row == std::string::npos) {
+      ADD_FAILURE() << "no row for " << name << " in:\n" << result.out;
+      return "";
+    }
+    const std::string line = result.out.substr(row, result.out.find('\n', row) - row);
+    return line.substr(line.rfind("\t: ") + 3);
+  }
+
+  // zorvadmin's answer through an add: taken, or refused as unknown.
+  bool addAccepted(const std::string& name) {
+    writeConf(configWith(cupsRoot()));
+    const RunResult result = run({"-p", name, "-o", "/dev/eq"}, {{"HOME", home()}});
+    EXPECT_EQ(result.err, "");
+    if (result.status == 0) return true;
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "\n " + name + " can't find in CUPS Spooler Entry!!\n\n");
+    return false;
+  }
+
+  void expectSameAnswer(const std::string& name, bool known) {
+    SCOPED_TRACE("queue name " + name);
+    EXPECT_EQ(listedStatus(name), known ? "" : "invalid Spool Name");
+    EXPECT_EQ(addAccepted(name), known);
+  }
+};
+
+TEST_F(LookupEquivalenceTest, AnswersAsCupsGetDestsForTheSchedulersOwnDestinations) {
+  auto& scheduler = CupsScheduler::shared();
+  scheduler.addQueue("EqPrinter", "zorv:/var/run/zorv/EqPrinter.fifo");
+  scheduler.addQueue("EqStopped", "zorv:/var/run/zorv/EqStopped.fifo");
+  scheduler.addQueue("EqRejecting", "zorv:/var/run/zorv/EqRejecting.fifo");
+  runOrThrow({"lpadmin", "-p", "EqPrinter", "-c", "EqRoom"});
+  runOrThrow({"cupsdisable", "EqStopped"});
+  runOrThrow({"cupsreject", "EqRejecting"});
+  writeLpoptions(
+      "Dest EqPrinter/inst sides=two-sided-long-edge\n"
+      "Dest EqRoom/draft print-quality=3\n"
+      "Dest EqGhost sides=one-sided\n"
+      "Dest EqGhost/inst sides=one-sided\n");
+
+  struct Case {
+    const char* name;
+    bool cupsKnowsIt;  // what libcups answers; documents the case
+  };
+  const Case cases[] = {
+      {"EqPrinter", true},       {"eqprinter", true},     {"EQPRINTER", true},  // names in any case
+      {"EqRoom", true},          {"eqroom", true},                              // a class
+      {"EqStopped", true},       {"EqRejecting", true},                         // not printing, still queues
+      {"EqPrinter/inst", false}, {"EqRoom/draft", false},                       // instances are never asked for
+      {"EqGhost", false},        {"EqGhost/inst", false},                       // lpoptions of no queue
+      {"EqNowhere", false},      {"EqPrint", false},                            // unknown, a prefix of a queue
+  };
+  for (const Case& c : cases) {
+    const bool known = referenceAnswer(c.name, home());
+    EXPECT_EQ(known, c.cupsKnowsIt) << c.name << ": libcups itself answers otherwise";
+    expectSameAnswer(c.name, known);
+  }
+
+  scheduler.removeQueue("EqRoom");
+  for (const char* queue : {"EqPrinter", "EqStopped", "EqRejecting"}) scheduler.removeQueue(queue);
+}
+
+TEST_F(LookupEquivalenceTest, AnswersAsCupsGetDestsForAPrinterFoundOnlyThroughDnsSd) {
+  if (runProgram({"avahi-daemon", "--check"}).status != 0) {
+    GTEST_SKIP() << "DNS-SD is not running (avahi-daemon --check fails), so a printer published only through "
+                    "DNS-SD cannot be tested; scripts/dnssd.sh start runs it";
+  }
+  // Unique per run: two suites on one machine share the one avahi-daemon.
+  const std::string name = "EqDnssd" + std::to_string(::getpid());
+  const Background publisher({"avahi-publish", "-s", name, "_ipp._tcp", "8631", "rp=printers/" + name},
+                             file("avahi-publish.out"));
+  bool resolved = false;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(15); !resolved && Clock::now() < deadline;) {
+    const RunResult browse = runProgram({"avahi-browse", "--resolve", "--terminate", "--parsable", "_ipp._tcp"});
+    std::istringstream lines(browse.out);
+    for (std::string line; std::getline(lines, line) && !resolved;) {
+      resolved = line.rfind("=;", 0) == 0 && line.find(";" + name + ";") != std::string::npos;
+    }
+    if (!resolved) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(resolved) << "avahi-publish did not publish " << name << ": " << readFile(file("avahi-publish.out"));
+  writeLpoptions("Dest " + name + "/inst sides=one-sided\n");
+
+  ASSERT_TRUE(referenceAnswer(name, home())) << "libcups does not see the published printer; the case proves nothing";
+  std::string lower = name;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  for (const std::string& asked : {name, lower, name + "/inst", name + "Not"}) {
+    expectSameAnswer(asked, referenceAnswer(asked, home()));
+  }
+}
+
+// A stand-in scheduler on a unix socket that takes connections and then
+// either never answers or answers one byte every two seconds, forever.
+class StuckScheduler {
+ public:
+  enum class Mode { Silent, Trickling };
+
+  StuckScheduler(const std::string& path, Mode mode) {
+    // Non-blocking, so the trickling thread sees its stop flag.
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener_, 64) != 0) {
+      throw std::runtime_error("cannot listen on " + path);
+    }
+    if (mode == Mode::Trickling) thread_ = std::thread([this] { trickle(); });
+  }
+  ~StuckScheduler() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+  StuckScheduler(const StuckScheduler&) = delete;
+  StuckScheduler& operator=(const StuckScheduler&) = delete;
+
+ private:
+  void trickle() {
+    static const std::string kResponse =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 100000\r\n\r\n";
+    std::vector<std::pair<int, std::size_t>> clients;  // descriptor, bytes sent
+    auto lastByte = Clock::now();
+    while (!stop_) {
+      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (client >= 0) clients.emplace_back(client, 0);
+      if (Clock::now() - lastByte >= std::chrono::seconds(2)) {
+        lastByte = Clock::now();
+        for (auto& [fd, sent] : clients) {
+          const char byte = kResponse[sent % kResponse.size()];
+          if (::send(fd, &byte, 1, MSG_NOSIGNAL) == 1) ++sent;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (const auto& client : clients) ::close(client.first);
+  }
+
+  int listener_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class UnreachableSchedulerTest : public CliTest {
+ protected:
+  struct Timed {
+    RunResult result;
+    double seconds;
+  };
+
+  Timed timedRun(const std::vector<std::string>& args, const std::string& server) const {
+    const auto start = Clock::now();
+    // Killed well past the bound, so a run that hangs fails the test
+    // instead of stalling the suite.
+    RunResult result =
+        runWrapped({"timeout", "-s", "KILL", "40"}, args, {{"CUPS_SERVER", server}, {"HOME", dir_.path()}});
+    return {result, std::chrono::duration<double>(Clock::now() - start).count()};
+  }
+
+  static void expectCannotReachLine(const std::string& err) {
+    const std::string prefix = "zorvadmin: cannot reach the CUPS scheduler: ";
+    const std::string suffix = "; queue names were not checked\n";
+    EXPECT_EQ(err.rfind(prefix, 0), 0u) << err;
+    ASSERT_GT(err.size(), prefix.size() + suffix.size()) << "no reason given: " << err;
+    EXPECT_EQ(err.substr(err.size() - suffix.size()), suffix) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << "more than the one line: " << err;
+  }
+};
+
+TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
+  const std::string blocks =
+      "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n";
+  // A socket file whose scheduler has gone away refuses connections.
+  const std::string stale = file("stale.sock");
+  {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    stale.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+  }
+  const StuckScheduler silent(file("silent.sock"), StuckScheduler::Mode::Silent);
+  const StuckScheduler trickling(file("trickling.sock"), StuckScheduler::Mode::Trickling);
+
+  struct Case {
+    const char* what;
+    std::string server;
+  };
+  const Case cases[] = {
+      {"no socket at all", file("missing.sock")},
+      {"a socket nobody listens on", stale},
+      {"a scheduler that accepts and never answers", file("silent.sock")},
+      {"a scheduler that answers a byte every two seconds", file("trickling.sock")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The bound is 10 seconds of scheduler conversation per run; 20 keeps
+    // a loaded machine from failing the test.
+    writeConf(configWith(cupsRoot(), blocks));
+    const std::string before = readConf();
+    const Timed add = timedRun({"-p", "Q1", "-o", "/dev/usb/lp9"}, c.server);
+    EXPECT_EQ(add.result.status, 2);
+    EXPECT_EQ(add.result.out, "\n Q1 can't find in CUPS Spooler Entry!!\n\n");
+    expectCannotReachLine(add.result.err);
+    EXPECT_LT(add.seconds, 20.0);
+    expectUntouched(before);
+
+    const Timed tsv = timedRun({"--tsv"}, c.server);
+    EXPECT_EQ(tsv.result.status, 0);
+    expectCannotReachLine(tsv.result.err);
+    EXPECT_LT(tsv.seconds, 20.0);
+    std::istringstream lines(tsv.result.out);
+    int entries = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("entry\t", 0) != 0) continue;
+      ++entries;
+      EXPECT_EQ(line.substr(line.rfind('\t') + 1), "unchecked") << line;
+    }
+    EXPECT_EQ(entries, 2) << tsv.result.out;
+  }
+}
+
+TEST_F(UnreachableSchedulerTest, ClassicListingKeepsItsStatusWordsAndSaysWhyOnStandardError) {
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n"));
+  const Timed list = timedRun({"-o", "x"}, file("missing.sock"));
+  EXPECT_EQ(list.result.status, 0);
+  EXPECT_EQ(list.result.out,
+            listing(cupsRoot(), "None", 59787, {{"Q2", "parallel", "/dev/lp0", "/dev/usb/lp2", "invalid Spool Name"}}));
+  expectCannotReachLine(list.result.err);
+}
+
+}  // namespace
+}  // namespace zorv::test
