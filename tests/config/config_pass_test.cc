@@ -49,6 +49,8 @@ struct RewriteCase {
   std::vector<std::string> expectedEntries;
 };
 
+void PrintTo(const RewriteCase& c, std::ostream* out) { *out << c.what; }
+
 class RewriteRules : public ::testing::TestWithParam<RewriteCase> {};
 
 TEST_P(RewriteRules, NewFileAndEntries) {
