@@ -29,12 +29,6 @@ class EveryQueue final : public QueueDirectory {
   bool knows(std::string_view) override { return true; }
 };
 
-std::string lowered(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return out;
-}
-
 bool isPortNumber(std::string_view text) {
   if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return false;
@@ -63,11 +57,8 @@ void checkDevice(const PrinterEntry& entry, std::vector<Finding>& findings) {
     findings.push_back({line, "the device path \"" + device + "\" of " + queue + " is not absolute"});
     return;
   }
-  struct stat info {};
-  if (::stat(device.c_str(), &info) != 0) {
-    findings.push_back({line, "warning: the device path " + device + " of " + queue + " does not exist", true});
-  } else if (!S_ISCHR(info.st_mode)) {
-    findings.push_back({line, "warning: the device path " + device + " of " + queue + " is not a character device", true});
+  if (const char* problem = deviceProblem(device)) {
+    findings.push_back({line, "warning: the device path " + device + " of " + queue + " " + problem, true});
   }
 }
 
@@ -80,7 +71,7 @@ void checkEntries(const ConfigContent& content, const CupsQueueDirectory& queues
       findings.push_back({entry.line, "more than " + std::to_string(kMaxEntries) + " printer blocks; the table holds " +
                                           std::to_string(kMaxEntries)});
     }
-    const auto [first, isFirst] = firstLines.emplace(lowered(queue), entry.line);
+    const auto [first, isFirst] = firstLines.emplace(foldedQueueName(queue), entry.line);
     if (!isFirst) {
       findings.push_back({entry.line, "a second block for " + queue + "; the first is at line " +
                                           std::to_string(first->second)});
@@ -93,6 +84,12 @@ void checkEntries(const ConfigContent& content, const CupsQueueDirectory& queues
 }
 
 }  // namespace
+
+const char* deviceProblem(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "does not exist";
+  return S_ISCHR(info.st_mode) ? nullptr : "is not a character device";
+}
 
 int checkConfig(const std::string& path) {
   const ConfigFiles files = configFilesFor(path);

@@ -11,6 +11,10 @@ namespace zorv {
 // cannot be read. Warnings do not change the status. Creates no file.
 int checkConfig(const std::string& path);
 
+// What is wrong with a device path as a printer device: "does not exist",
+// "is not a character device" (links followed), or null when nothing is.
+const char* deviceProblem(const std::string& path);
+
 // Prints the device path of queue's entry; 2 when the file has none.
 int printDevicePath(const std::string& path, std::string_view queue);
 

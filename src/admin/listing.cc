@@ -53,7 +53,7 @@ void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std
   for (const PrinterEntry& entry : content.entries) {
     if (entry.status == "Delete") continue;  // no longer in the file
     // The listing's 15 spaces stand for "nothing found"; scripts get nothing.
-    const std::string_view fifoPath = entry.fifoPath == freshEntry().fifoPath.view() ? "" : entry.fifoPath.view();
+    const std::string_view fifoPath = entry.fifoPath == kNoFifoPath ? "" : entry.fifoPath.view();
     printTsvRecord(out, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(), fifoPath,
                          queueState(entry, scheduler)});
   }

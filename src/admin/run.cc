@@ -124,12 +124,6 @@ bool sameAsConfiguration(NewFile& file, const ConfigFiles& files) {
   return current.valid() && file.sameContentAs(current.get());
 }
 
-struct RunFlags {
-  bool dryRun = false;
-  bool quiet = false;
-  bool tsv = false;
-};
-
 RewriteRequest requestFor(const AdminContext& context, const std::string& spelled, bool fileHasBlock) {
   RewriteRequest request;
   request.mode = context.command == AdminCommand::Add ? RewriteMode::Add : RewriteMode::Remove;
@@ -175,11 +169,11 @@ int previewRewrite(const RewriteRequest& request, const ConfigFiles& files, Cups
 // The rewrite, then the new file into place; a rewrite that changes no
 // byte leaves the configuration and its backup as they are.
 int rewriteAndReplace(const AdminContext& context, const ConfigFiles& files, CupsQueueDirectory& queues,
-                      const RunFlags& flags, ConfigRead& read, ConfigContent& shown) {
+                      const LongOptions& options, const ConfigRead& read, ConfigContent& shown) {
   const std::string spelled =
       context.command == AdminCommand::Add ? queues.spelling(context.printerName) : std::string(context.printerName);
   const RewriteRequest request = requestFor(context, spelled, read.blockFound);
-  if (flags.dryRun) return previewRewrite(request, files, queues, shown);
+  if (options.dryRun) return previewRewrite(request, files, queues, shown);
 
   std::optional<NewFile> created = createNewConfig(files, files.config);
   if (!created) return kExitFileError;
@@ -211,9 +205,9 @@ void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
   }
 }
 
-void printResult(ConfigContent& content, const CupsQueueDirectory& queues, const RunFlags& flags) {
-  fillSpoolerColumns(content, flags.tsv ? content.entries.size() : kMaxEntries);
-  if (flags.tsv) {
+void printResult(ConfigContent& content, const CupsQueueDirectory& queues, const LongOptions& options) {
+  fillSpoolerColumns(content, options.tsv ? content.entries.size() : kMaxEntries);
+  if (options.tsv) {
     printTsvListing(content, queues.reachable() ? SchedulerState::Reached : SchedulerState::Unreachable);
   } else {
     printListing(content);
@@ -224,11 +218,8 @@ void printResult(ConfigContent& content, const CupsQueueDirectory& queues, const
 // printer is plugged in), but worth a word.
 void warnAboutDevice(std::string_view devicePath) {
   const std::string path(devicePath);
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    std::fprintf(stderr, "zorvadmin: warning: the device path %s does not exist\n", path.c_str());
-  } else if (!S_ISCHR(info.st_mode)) {
-    std::fprintf(stderr, "zorvadmin: warning: the device path %s is not a character device\n", path.c_str());
+  if (const char* problem = deviceProblem(path)) {
+    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", path.c_str(), problem);
   }
 }
 
@@ -237,7 +228,7 @@ void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) 
                files.config.c_str());
 }
 
-int runClassic(AdminContext& context, const RunFlags& flags) {
+int runClassic(AdminContext& context, const LongOptions& options) {
   if (const int status = checkOperandShape(context); status != kExitOk) return status;
   const ConfigFiles files = configFilesFromEnvironment();
   CupsQueueDirectory queues;
@@ -246,33 +237,33 @@ int runClassic(AdminContext& context, const RunFlags& flags) {
   // Held until the run ends, so two runs never interleave their passes.
   FileDescriptor lock;
   const LockMode lockMode = context.command == AdminCommand::List ? LockMode::Shared : LockMode::Exclusive;
-  if (!flags.dryRun && lockFile(files.lock, lockMode, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
-  const bool changing = context.command != AdminCommand::List && !flags.dryRun;
+  if (!options.dryRun && lockFile(files.lock, lockMode, kLockTimeoutSeconds, lock) != 0) return kExitFileError;
+  const bool changing = context.command != AdminCommand::List && !options.dryRun;
   if (changing && finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
     return kExitFileError;
   }
 
-  const EntryKeeping keeping = flags.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
-  const MissingFile missing = flags.dryRun ? MissingFile::IsAnError : MissingFile::CreateDefault;
+  const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  const MissingFile missing = options.dryRun ? MissingFile::IsAnError : MissingFile::CreateDefault;
   ConfigRead read = readConfig(files, queues, {keeping, missing, context.printerName, nullptr});
   if (read.result != PassResult::Ok) return exitStatusFor(read.result);
   ConfigContent shown = read.content;
   if (context.command != AdminCommand::List) {
     if (const int status = checkOperandsWithCups(context, queues); status != kExitOk) return status;
     if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
-    if (const int status = rewriteAndReplace(context, files, queues, flags, read, shown); status != kExitOk) {
+    if (const int status = rewriteAndReplace(context, files, queues, options, read, shown); status != kExitOk) {
       return status;
     }
     if (context.command == AdminCommand::Remove && !read.blockFound) noteNothingToRemove(context, files);
-    if (flags.quiet) return kExitOk;
+    if (options.quiet) return kExitOk;
   }
-  printResult(shown, queues, flags);
+  printResult(shown, queues, options);
   return kExitOk;
 }
 
 // --restore: the backup becomes the configuration and the configuration
 // the backup, through the same durable steps as a rewrite.
-int restoreBackup(const RunFlags& flags) {
+int restoreBackup(const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
   FileDescriptor lock;
   if (lockFile(files.lock, LockMode::Exclusive, kLockTimeoutSeconds, lock) != 0 ||
@@ -290,10 +281,10 @@ int restoreBackup(const RunFlags& flags) {
   if (created->commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
   logChange("%s restored %s from its backup", std::string(invokingUser()).c_str(), files.config.c_str());
   CupsQueueDirectory queues;
-  const EntryKeeping keeping = flags.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   ConfigRead read = readConfig(files, queues, {keeping, MissingFile::IsAnError, {}, nullptr});
   if (read.result != PassResult::Ok) return exitStatusFor(read.result);
-  if (!flags.quiet) printResult(read.content, queues, flags);
+  if (!options.quiet) printResult(read.content, queues, options);
   return kExitOk;
 }
 
@@ -331,12 +322,11 @@ int runAdmin(int argc, const char* const* argv) {
   forgetCallersEnvironment();
   ::umask(022);  // every file the run creates gets its mode explicitly
   removeNewFilesOnSignals();
-  const RunFlags flags{options.dryRun, options.quiet, options.tsv};
-  if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(flags));
+  if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(options));
   if (argc == 1) printUsage();
   AdminContext context;
   parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);
-  return closeStandardOutput(runClassic(context, flags));
+  return closeStandardOutput(runClassic(context, options));
 }
 
 }  // namespace zorv

@@ -301,7 +301,7 @@ PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass) {
 
 PrinterEntry freshEntry() {
   PrinterEntry entry;
-  copyText(entry.fifoPath, "               ");
+  copyText(entry.fifoPath, kNoFifoPath);
   return entry;
 }
 

@@ -30,6 +30,9 @@ struct PrinterEntry {
   bool unknownQueue = false;  // the scheduler did not know the queue
 };
 
+// What a fresh entry's FIFO path holds until printers.conf names one.
+constexpr std::string_view kNoFifoPath = "               ";
+
 PrinterEntry freshEntry();
 
 struct ConfigSettings {

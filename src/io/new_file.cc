@@ -285,12 +285,4 @@ void removeNewFilesOnSignals() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
-int moveIntoPlace(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    reportFileError("rename", from);
-    return -1;
-  }
-  return syncDirectoryOf(to);
-}
-
 }  // namespace zorv

@@ -82,7 +82,4 @@ int finishInterruptedBackup(const std::string& target, const BackupNames& names)
 // place, then end the run as the signal would have.
 void removeNewFilesOnSignals();
 
-// rename(from, to) and fsync of the directory holding to; reports failures.
-int moveIntoPlace(const std::string& from, const std::string& to);
-
 }  // namespace zorv

@@ -16,6 +16,12 @@ void copyText(TextField& field, std::string_view text) {
   std::fill(field.bytes.begin() + static_cast<std::ptrdiff_t>(length), field.bytes.end(), '\0');
 }
 
+std::string foldedQueueName(std::string_view name) {
+  std::string folded(name);
+  std::transform(folded.begin(), folded.end(), folded.begin(), asciiLower);
+  return folded;
+}
+
 bool sameQueueName(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });

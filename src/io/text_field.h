@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace zorv {
@@ -26,5 +27,9 @@ void copyText(TextField& field, std::string_view text);
 // Queue names as the scheduler compares them: ASCII letters without regard
 // to case, every other byte exactly.
 bool sameQueueName(std::string_view a, std::string_view b);
+
+// The name with ASCII letters in lower case: equal for names sameQueueName
+// takes as the same, for use as a key.
+std::string foldedQueueName(std::string_view name);
 
 }  // namespace zorv

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -130,8 +131,6 @@ DestinationList fetchDestinations(Scope scope, std::chrono::steady_clock::time_p
   return complete ? parseAnswer(answer) : timedOut;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 const Destination* findDestination(const std::vector<Destination>& destinations, std::string_view queue) {
@@ -144,18 +143,12 @@ const Destination* findDestination(const std::vector<Destination>& destinations,
                         count, &list);
   }
   const cups_dest_t* found = cupsGetDest(std::string(queue).c_str(), nullptr, count, list);
-  const Destination* result = nullptr;
-  for (const Destination& destination : destinations) {
-    if (found == nullptr || result != nullptr || !destination.instance.empty()) continue;
-    const std::string_view name = destination.name;
-    if (name.size() == std::string_view(found->name).size() &&
-        std::equal(name.begin(), name.end(), found->name,
-                   [](char a, char b) { return asciiLower(a) == asciiLower(b); })) {
-      result = &destination;
-    }
-  }
+  // cupsAddDest keeps each name as given: the one found is ours, exactly.
+  const auto ours = std::find_if(destinations.begin(), destinations.end(), [found](const Destination& destination) {
+    return found != nullptr && destination.instance.empty() && destination.name == found->name;
+  });
   cupsFreeDests(count, list);
-  return result;
+  return ours == destinations.end() ? nullptr : &*ours;
 }
 
 void CupsQueueDirectory::fetchLocalDestinations() {
