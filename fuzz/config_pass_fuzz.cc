@@ -31,12 +31,10 @@ class TwoQueues final : public zorv::QueueDirectory {
 void readAndScan(zorv::QueueDirectory& queues) {
   const zorv::ConfigFiles files = zorv::configFilesFor(gDirectory + "/zorv.conf");
   zorv::ConfigRead read = zorv::readConfig(files, queues, {zorv::EntryKeeping::All, zorv::MissingFile::IsAnError, {}, nullptr});
-  // As the listing does: one scan per listed entry.
-  for (std::size_t i = 0; i < read.content.entries.size() && i < zorv::kMaxEntries; ++i) {
-    const zorv::PrinterEntry& entry = read.content.entries[i];
-    zorv::DeviceUriParts parts;
-    zorv::scanSpoolerConfig(gDirectory + "/printers.conf", entry.spooler.view(), parts);
-  }
+  // As the listing does: one scan for every entry.
+  zorv::SpoolerColumns columns;
+  for (const zorv::PrinterEntry& entry : read.content.entries) columns[zorv::foldedQueueName(entry.spooler.view())];
+  zorv::scanSpoolerConfig(gDirectory + "/printers.conf", columns);
 }
 
 // The rewritten bytes, or nothing when the rewrite was refused.

@@ -13,7 +13,8 @@ namespace zorv {
 std::string_view invokingUser() {
   static std::string user;
   if (!user.empty()) return user;
-  const char* sudoUser = std::getenv("SUDO_USER");
+  // A set-user-ID caller sets its own environment: its SUDO_USER says nothing.
+  const char* sudoUser = ::getuid() == ::geteuid() ? std::getenv("SUDO_USER") : nullptr;
   if (sudoUser != nullptr && sudoUser[0] != '\0') {
     user = sudoUser;
   } else if (const passwd* entry = ::getpwuid(::getuid())) {

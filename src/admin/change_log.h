@@ -6,7 +6,8 @@
 
 namespace zorv {
 
-// The invoking user: SUDO_USER when set, else the real user's name.
+// The invoking user: SUDO_USER when set (never in a set-user-ID run), else
+// the real user's name.
 std::string_view invokingUser();
 
 // Facility LOG_AUTHPRIV (a change to a root-owned configuration is an

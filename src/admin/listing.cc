@@ -1,7 +1,12 @@
 #include "admin/listing.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <initializer_list>
 #include <string>
+
+#include "io/file_descriptor.h"
+#include "spooler/printers_conf_scan.h"
 
 namespace zorv {
 namespace {
@@ -44,6 +49,27 @@ const char* queueState(const PrinterEntry& entry, SchedulerState scheduler) {
 }
 
 }  // namespace
+
+void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
+  const std::size_t filled = std::min(rows, content.entries.size());
+  SpoolerColumns columns;
+  for (std::size_t i = 0; i < filled; ++i) {
+    const PrinterEntry& entry = content.entries[i];
+    columns[foldedQueueName(entry.spooler.view())] = DeviceUriParts{entry.backend, entry.fifoPath};
+  }
+  const std::string path = printersConfPath(content.settings.cupsConfigPath.view());
+  if (scanSpoolerConfig(path, columns) != 0) {
+    // Unreadable like a missing file, but worth a word: it is not a file at all.
+    if (errno == kNotRegularFile) reportFileError("read", path);
+    return;
+  }
+  for (std::size_t i = 0; i < filled; ++i) {
+    PrinterEntry& entry = content.entries[i];
+    const DeviceUriParts& parts = columns[foldedQueueName(entry.spooler.view())];
+    entry.backend = parts.backend;
+    entry.fifoPath = parts.fifoPath;
+  }
+}
 
 void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out) {
   const ConfigSettings& settings = content.settings;

@@ -7,6 +7,10 @@
 
 namespace zorv {
 
+// The backend and FIFO path columns of the first rows entries, from one
+// pass over CUPS's own printers.conf.
+void fillSpoolerColumns(ConfigContent& content, std::size_t rows);
+
 void printListing(const ConfigContent& content, std::FILE* out = stdout);
 
 enum class SchedulerState { Reached, Unreachable };

@@ -1,5 +1,6 @@
 #include "admin/options.h"
 
+#include <cstdio>
 #include <string>
 
 namespace zorv {
@@ -31,10 +32,8 @@ bool parseLongOption(int argc, const char* const* argv, int& i, LongOptions& opt
   if (argument == "--tsv") return options.tsv = true;
   if (argument == "--quiet") return options.quiet = true;
   if (argument == "--restore") return setMode(options, RunMode::Restore);
-  // Informational only when alone, as they always were; elsewhere they are
-  // words that 1.0 ignored.
-  if (argument == "--help") return argc != 2 || setMode(options, RunMode::Help);
-  if (argument == "--version") return argc != 2 || setMode(options, RunMode::Version);
+  if (argument == "--help") return setMode(options, RunMode::Help);
+  if (argument == "--version") return setMode(options, RunMode::Version);
   if (takesValue(argument, "--check", value)) {
     if (value.empty() && argument.size() == 7) {
       if (const char* file = nextOperand(true)) value = file;
@@ -81,6 +80,10 @@ const char* conflictIn(const ParsedCommandLine& parsed) {
       return nullptr;
     case RunMode::Help:
     case RunMode::Version:
+      // Alone only: "--help -x Q" must not quietly remove Q.
+      if (classicArguments || options.dryRun || options.quiet || options.tsv) {
+        return "--help and --version cannot go with other options";
+      }
       return nullptr;
     case RunMode::Classic:
       if ((options.dryRun || options.quiet) && !change) return "--dry-run and --quiet need -p or -x";
@@ -90,6 +93,28 @@ const char* conflictIn(const ParsedCommandLine& parsed) {
 }
 
 }  // namespace
+
+void printUsage(std::FILE* out) {
+  std::fprintf(out, "\nUsage: \n");
+  std::fprintf(out, "  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
+  std::fprintf(out, "  zorvadmin [-x Remove-Printer-name]\n\n");
+}
+
+void printHelp() {
+  printUsage(stdout);
+  std::printf("  -p QUEUE        add QUEUE, or change the device path of its entry; needs -o\n");
+  std::printf("  -o DEVICE       the printer device path for -p, such as /dev/usb/lp0\n");
+  std::printf("  -x QUEUE        remove the entry of QUEUE\n");
+  std::printf("  --help          print this help and exit\n");
+  std::printf("  --version       print the version and exit\n");
+  std::printf("Long options come first, before -p, -o and -x:\n");
+  std::printf("  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n");
+  std::printf("  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n");
+  std::printf("  --tsv           list for scripts, tab-separated, every entry (since 1.1)\n");
+  std::printf("  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n");
+  std::printf("  --quiet         with -p or -x: no listing on success (since 1.1)\n");
+  std::printf("  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n");
+}
 
 void parseOptions(int argc, const char* const* argv, AdminContext& context) {
   if (argc < 3) return;

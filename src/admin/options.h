@@ -2,6 +2,7 @@
 // then the classic options, parsed as they always were.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -39,5 +40,10 @@ struct ParsedCommandLine {
 // options that cannot go together make the command line unusable; problem
 // then tells why, unless it is left as the caller set it.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const char** problem);
+
+// The usage text, printed by a run without arguments and after a refused
+// command line; the help text is the usage and every option.
+void printUsage(std::FILE* out);
+void printHelp();
 
 }  // namespace zorv

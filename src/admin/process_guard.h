@@ -9,9 +9,18 @@ namespace zorv {
 // the run opens never takes its place.
 void openClosedStandardDescriptors();
 
-// A set-user-ID run takes nothing from its caller: no scheduler, client
-// files or options picked by the caller's environment.
+// Whether the run's effective user or group is not the caller's.
+bool runsSetUserId();
+
+// A set-user-ID run drops the caller's CUPS_*, IPP_PORT, LPDEST and PRINTER
+// variables and takes HOME from the effective user, so no scheduler, client
+// file or option is picked by the caller; called before anything else.
 void forgetCallersEnvironment();
+
+// The questions that need no root give up a set-user-ID privilege for good
+// (real user and group, saved ones included) before they open anything, so
+// they read only what the caller could. 0, or -1 after a message.
+int giveUpSetUserId();
 
 // Flushes standard output; a listing that did not arrive (or had nowhere to
 // go) turns status into the file-error status, with a message.

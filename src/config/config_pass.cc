@@ -79,6 +79,7 @@ class ConfigPass {
 
   ConfigContent& content() { return content_; }
   bool blockFound() const { return blockFound_; }
+  std::vector<PrinterEntry>& queueBlocks() { return queueBlocks_; }
 
  private:
   bool rewriting() const { return request_ != nullptr; }
@@ -176,6 +177,7 @@ class ConfigPass {
     // A block of the queue that has no device path line gets one.
     if (inTarget_ && adding() && !targetDeviceWritten_ && writeDevicePath() != 0) return -1;
     if (inTarget_ && removing()) copyText(block_.status, kStatusDelete);
+    if (!queue_.empty() && sameQueueName(block_.spooler.view(), queue_)) queueBlocks_.push_back(block_);
     countEntry(block_);
     const bool dropped = inTarget_ && removing();
     inTarget_ = false;
@@ -269,6 +271,7 @@ class ConfigPass {
   bool targetHandled_ = false;
   bool blockFound_ = false;
   bool appended_ = false;
+  std::vector<PrinterEntry> queueBlocks_;
   std::string lineBytes_;
   PassResult result_ = PassResult::Ok;
 };
@@ -316,7 +319,31 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
   read.result = readThrough(files, input.get(), pass);
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
+  read.queueBlocks = std::move(pass.queueBlocks());
   return read;
+}
+
+namespace {
+
+// Answers every name, and remembers the names asked.
+class NameRecorder final : public QueueDirectory {
+ public:
+  bool knows(std::string_view queue) override {
+    names.emplace_back(queue);
+    return true;
+  }
+  std::vector<std::string> names;
+};
+
+}  // namespace
+
+std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping) {
+  FileDescriptor input = openForReading(files.config);
+  NameRecorder recorder;
+  if (!input.valid()) return {};
+  ConfigPass pass(files, recorder, keeping, nullptr, nullptr, {}, nullptr);
+  readLines(input.get(), OnEagain::Fail, [&pass](const Line& line) { return pass.handleLine(line); });
+  return std::move(recorder.names);
 }
 
 ConfigRewrite rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
@@ -327,7 +354,7 @@ ConfigRewrite rewriteConfig(const ConfigFiles& files, const RewriteRequest& requ
     rewrite.result = PassResult::FileError;
     return rewrite;
   }
-  ConfigPass pass(files, queues, EntryKeeping::TableOnly, &request, &output, request.queue, nullptr);
+  ConfigPass pass(files, queues, request.keeping, &request, &output, request.queue, nullptr);
   rewrite.result = readThrough(files, input.get(), pass);
   rewrite.content = std::move(pass.content());
   rewrite.blockFound = pass.blockFound();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct ConfigRead {
   PassResult result = PassResult::Ok;
   ConfigContent content;
   bool blockFound = false;  // some block, listed or not, is the queue asked about
+  std::vector<PrinterEntry> queueBlocks;  // the closed blocks of that queue, listed or not
 };
 
 struct ReadOptions {
@@ -84,6 +86,11 @@ struct ReadOptions {
 // default when asked. Every kept block's queue is looked up in queues.
 ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const ReadOptions& options);
 
+// The queue names of the blocks a read with this keeping would look up, in
+// file order; nothing when the file cannot be read (a later read reports
+// it). For asking the scheduler before a run takes its lock.
+std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping);
+
 enum class RewriteMode { Add, Remove };
 
 struct RewriteRequest {
@@ -91,6 +98,7 @@ struct RewriteRequest {
   std::string_view queue;       // blocks match it as the scheduler compares names
   std::string_view devicePath;  // for an add
   bool fileHasBlock = false;    // the read pass met a block for queue: an add modifies, never appends
+  EntryKeeping keeping = EntryKeeping::TableOnly;  // which entries the result's content holds
 };
 
 // Takes the rewritten bytes, in order; returns 0, or -1 after reporting.

@@ -10,6 +10,9 @@ namespace zorv {
 
 enum class LockMode { Shared, Exclusive };
 
+// How long a run waits for another to let go of the lock.
+constexpr int kLockTimeoutSeconds = 10;
+
 // Takes the lock on path, waiting at most timeoutSeconds; never follows a
 // link. A shared lock also works where the lock file cannot be written: it
 // is then opened read-only, and on a read-only file system where it does

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -66,8 +67,45 @@ int removeIfPresent(const std::string& path) {
   return -1;
 }
 
+// The extended attribute names of fd, NUL-separated; empty where the file
+// system keeps none.
+int listAttributeNames(int fd, std::vector<char>& names) {
+  const ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size <= 0) {
+    names.clear();
+    return (size == 0 || errno == ENOTSUP) ? 0 : -1;
+  }
+  names.resize(static_cast<std::size_t>(size));
+  const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+  if (got < 0) return -1;
+  names.resize(static_cast<std::size_t>(got));
+  return 0;
+}
+
+bool hasName(const std::vector<char>& names, std::string_view name) {
+  for (std::size_t at = 0; at < names.size(); at += std::string_view(&names[at]).size() + 1) {
+    if (std::string_view(&names[at]) == name) return true;
+  }
+  return false;
+}
+
+// What the new file took from its directory (a default ACL becomes its
+// access ACL) and the replaced file did not have must not stay: it could
+// give another user access to the configuration.
+int removeAttributesNotIn(int from, int to) {
+  std::vector<char> theirs;
+  std::vector<char> ours;
+  if (listAttributeNames(from, theirs) != 0 || listAttributeNames(to, ours) != 0) return -1;
+  for (std::size_t at = 0; at < ours.size(); at += std::string_view(&ours[at]).size() + 1) {
+    const char* name = &ours[at];
+    if (!hasName(theirs, name) && ::fremovexattr(to, name) != 0 && errno != ENODATA) return -1;
+  }
+  return 0;
+}
+
 // ACLs and security labels; a file system without them has nothing to copy.
 int copyExtendedAttributes(int from, int to) {
+  if (removeAttributesNotIn(from, to) != 0) return -1;
   const ssize_t size = ::flistxattr(from, nullptr, 0);
   if (size <= 0) return (size == 0 || errno == ENOTSUP) ? 0 : -1;
   std::vector<char> names(static_cast<std::size_t>(size));
@@ -102,19 +140,46 @@ int linkOrCopy(const std::string& target, const std::string& temporary) {
     reportFileError("open", target);
     return -1;
   }
-  NewFile copy = NewFile::create(temporary, 0600);
+  // Copied under a name of its own and renamed only when whole: a crash
+  // mid-copy must not leave a short file where the backup is looked for.
+  NewFile copy = NewFile::create(temporary, 0600, NewName::AlwaysRandom);
   if (!copy.valid() || copy.takeAttributesOf(input.get()) != 0 || copy.copyFrom(input.get(), target) != 0) return -1;
   return copy.commit(temporary);
 }
 
+constexpr int kUniqueNameTries = 100;
+
+// Six letters or digits from the kernel's random source.
+std::string randomSuffix() {
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::array<unsigned char, 6> bytes{};
+  while (::getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+  }
+  std::string suffix;
+  for (const unsigned char byte : bytes) suffix += kAlphabet[byte % kAlphabet.size()];
+  return suffix;
+}
+
+// A file of our own: the given name when it is free, else that name with a
+// random suffix. Whatever already stands at a name belongs to someone else
+// (another run, a crashed one, an attacker's link) and is never removed.
+FileDescriptor createUnique(const std::string& name, mode_t mode, NewName naming, std::string& created) {
+  constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  created = naming == NewName::GivenWhenFree ? name : name + randomSuffix();
+  for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
+    FileDescriptor fd(::open(created.c_str(), kFlags, mode));
+    if (fd.valid() || errno != EEXIST) return fd;
+    created = name + randomSuffix();
+  }
+  created = name;
+  return FileDescriptor();
+}
+
 }  // namespace
 
-NewFile NewFile::create(const std::string& path, mode_t mode) {
-  if (removeIfPresent(path) != 0) {
-    reportFileError("create", path);  // something that is not a file stands in the way
-    return NewFile(path, FileDescriptor());
-  }
-  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+NewFile NewFile::create(const std::string& name, mode_t mode, NewName naming) {
+  std::string path;
+  FileDescriptor fd = createUnique(name, mode, naming, path);
   if (!fd.valid()) {
     reportFileError("create", path);
     return NewFile(path, std::move(fd));
@@ -131,7 +196,7 @@ NewFile NewFile::create(const std::string& path, mode_t mode) {
 
 NewFile::NewFile(NewFile&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::move(other.fd_)), gathered_(std::move(other.gathered_)),
-      created_(other.created_), pendingSlot_(other.pendingSlot_) {
+      created_(other.created_), failed_(other.failed_), pendingSlot_(other.pendingSlot_) {
   other.created_ = false;
   other.pendingSlot_ = -1;
 }
@@ -198,16 +263,17 @@ int NewFile::setOwnerAndMode(uid_t owner, gid_t group, mode_t mode) {
   return 0;
 }
 
-bool NewFile::sameContentAs(int fd) {
-  if (writeGathered() != 0) return false;
+Comparison NewFile::compareWith(int fd) {
+  if (writeGathered() != 0) return Comparison::Failed;
   std::array<char, kReadChunkSize> ours{};
   std::array<char, kReadChunkSize> theirs{};
   for (off_t offset = 0;;) {
     const ssize_t a = ::pread(fd_.get(), ours.data(), ours.size(), offset);
     const ssize_t b = ::pread(fd, theirs.data(), theirs.size(), offset);
-    if (a < 0 || b < 0 || a != b) return false;
-    if (a == 0) return true;
-    if (std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(a)) != 0) return false;
+    if (a < 0 || b < 0) return Comparison::Failed;
+    if (a != b) return Comparison::Different;
+    if (a == 0) return Comparison::Same;
+    if (std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(a)) != 0) return Comparison::Different;
     offset += a;
   }
 }
@@ -251,7 +317,11 @@ int NewFile::commitKeepingBackup(const std::string& target, const BackupNames& n
     reportFileError("remove", names.backup);
     return -1;
   }
-  if (closeDurably() != 0 || linkOrCopy(target, names.temporary) != 0) return -1;
+  // The replaced version's second name reaches the disk before the
+  // replacement does, or a power cut could leave neither name on it.
+  if (closeDurably() != 0 || linkOrCopy(target, names.temporary) != 0 || syncDirectoryOf(names.temporary) != 0) {
+    return -1;
+  }
   if (renameOver(target) != 0) {
     ::unlink(names.temporary.c_str());
     return -1;

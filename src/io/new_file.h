@@ -22,12 +22,19 @@ struct BackupNames {
   std::string temporary;  // the replaced version's name until the new one is in place
 };
 
+// How a new file is named: the given name when nothing stands there, else
+// that name with a random suffix; or always with a random suffix.
+enum class NewName { GivenWhenFree, AlwaysRandom };
+
+enum class Comparison { Same, Different, Failed };
+
 class NewFile {
  public:
-  // Removes whatever stands at path (a stale new file, a link) and creates a
-  // fresh file there with the given mode, whatever the umask; never through
-  // a link. Reports a failure; valid() then tells.
-  static NewFile create(const std::string& path, mode_t mode);
+  // Creates a file of this run's own beside name (see NewName) with the
+  // given mode, whatever the umask; O_EXCL and never through a link, and
+  // nothing that stands at a name is ever removed. Reports a failure;
+  // valid() then tells.
+  static NewFile create(const std::string& name, mode_t mode, NewName naming = NewName::GivenWhenFree);
 
   NewFile(NewFile&& other) noexcept;
   NewFile& operator=(NewFile&&) = delete;
@@ -44,19 +51,22 @@ class NewFile {
   int copyFrom(int fd, const std::string& source);
 
   // Gives the new file the owner, group, mode and extended attributes of
-  // the file open at fd.
+  // the file open at fd, and drops those it took from its directory (a
+  // default ACL) that the file at fd does not have.
   int takeAttributesOf(int fd);
   // Gives the new file this owner, group and mode.
   int setOwnerAndMode(uid_t owner, gid_t group, mode_t mode);
 
   // Writes out what is gathered, then compares the whole new file with the
-  // file open at fd.
-  bool sameContentAs(int fd);
+  // file open at fd; Failed when either could not be read (or the write
+  // failed, reported).
+  Comparison compareWith(int fd);
 
   // Moves the new file over target and syncs the directory.
   int commit(const std::string& target);
   // The same, and the replaced target becomes names.backup, which changes
-  // only once the new file is in place.
+  // only once the new file is in place; the replaced version's second name
+  // (names.temporary) is durable before the rename.
   int commitKeepingBackup(const std::string& target, const BackupNames& names);
 
  private:

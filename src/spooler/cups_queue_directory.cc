@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@ namespace zorv {
 namespace {
 
 enum class Scope { SchedulerOnly, WithBrowsing };
+
+constexpr int kAnswerFd = 3;  // the child's answer pipe, after the standard three
 
 // The child's answer on the pipe: NUL-separated fields, "ok" or "failed",
 // the failure text, then name and instance of each destination.
@@ -112,14 +115,19 @@ DestinationList fetchDestinations(Scope scope, std::chrono::steady_clock::time_p
   FileDescriptor readEnd(pipeFds[0]);
   FileDescriptor writeEnd(pipeFds[1]);
   std::fflush(nullptr);  // the child must not write out the parent's buffers again
+  const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) {
     timedOut.failure = fileErrorText(errno);
     return timedOut;
   }
   if (child == 0) {
-    readEnd.close();
-    writeAllBytes(writeEnd.get(), askScheduler(scope));
+    // The child keeps only its answer pipe: no lock or file of the run's may
+    // outlive the run in it, and it dies with the run.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent || ::dup2(writeEnd.get(), kAnswerFd) != kAnswerFd) ::_exit(1);
+    ::close_range(kAnswerFd + 1, ~0U, 0);
+    writeAllBytes(kAnswerFd, askScheduler(scope));
     ::_exit(0);
   }
   writeEnd.close();
@@ -177,6 +185,11 @@ const Destination* CupsQueueDirectory::find(std::string_view queue) {
   if (!all_.fetched) all_ = fetchDestinations(Scope::WithBrowsing, deadline_);
   noteFailure(all_);
   return findDestination(all_.destinations, queue);
+}
+
+void CupsQueueDirectory::lookUp(const std::vector<std::string>& names) {
+  fetchLocalDestinations();
+  for (const std::string& name : names) find(name);
 }
 
 bool CupsQueueDirectory::knows(std::string_view queue) { return find(queue) != nullptr; }

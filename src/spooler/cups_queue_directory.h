@@ -40,6 +40,11 @@ class CupsQueueDirectory final : public QueueDirectory {
   // looked up.
   void fetchLocalDestinations();
 
+  // Asks the scheduler everything needed to answer knows() and spelling()
+  // for these names without another request; a run does it before it takes
+  // its lock.
+  void lookUp(const std::vector<std::string>& names);
+
   // libcups's comparison (letters without regard to case); instances are
   // never matched.
   bool knows(std::string_view queue) override;

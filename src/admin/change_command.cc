@@ -1,0 +1,201 @@
+#include "admin/change_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "admin/change_log.h"
+#include "admin/check.h"
+#include "admin/listing.h"
+#include "admin/locked_read.h"
+#include "admin/operands.h"
+#include "admin/preview.h"
+#include "admin/run.h"
+#include "config/config_files.h"
+#include "io/new_file.h"
+
+namespace zorv {
+namespace {
+
+int exitStatusFor(PassResult result) {
+  switch (result) {
+    case PassResult::Ok: return kExitOk;
+    case PassResult::Refused: return kExitRefused;
+    case PassResult::FileError: return kExitFileError;
+  }
+  return kExitFileError;
+}
+
+int checkOperandsWithCups(const AdminContext& context, QueueDirectory& queues) {
+  if (context.command != AdminCommand::Add) return kExitOk;
+  if (!queues.knows(context.printerName)) {
+    std::printf("\n %s can't find in CUPS Spooler Entry!!\n\n", std::string(context.printerName).c_str());
+    return kExitRefused;
+  }
+  if (context.devicePath.empty()) {
+    std::printf("Please input -o [Printer Device Path]\n");
+    return kExitRefused;
+  }
+  return kExitOk;
+}
+
+// A change that would leave every byte's meaning as it is leaves the file
+// itself as it is: same inode, same backup, no log line.
+bool changesNothing(const AdminContext& context, const ConfigRead& read, const std::string& spelled) {
+  if (context.command == AdminCommand::Remove) return !read.blockFound;
+  if (read.queueBlocks.empty()) return false;
+  for (const PrinterEntry& block : read.queueBlocks) {
+    if (block.spooler.view() != spelled || block.devicePathLine == 0 || block.devicePath.view() != context.devicePath) {
+      return false;
+    }
+  }
+  return true;
+}
+
+RewriteRequest requestFor(const AdminContext& context, const std::string& spelled, const ConfigRead& read,
+                          const LongOptions& options) {
+  RewriteRequest request;
+  request.mode = context.command == AdminCommand::Add ? RewriteMode::Add : RewriteMode::Remove;
+  request.queue = spelled;
+  request.devicePath = context.devicePath;
+  request.fileHasBlock = read.blockFound;
+  request.keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  return request;
+}
+
+std::string previousDevicePath(const ConfigRead& read) {
+  return read.queueBlocks.empty() ? "(none)" : std::string(read.queueBlocks.front().devicePath.view());
+}
+
+void logRewrite(const RewriteRequest& request, const ConfigFiles& files, const ConfigRead& read) {
+  const std::string user(invokingUser());
+  const std::string queue(request.queue);
+  const std::string old = previousDevicePath(read);
+  if (request.mode == RewriteMode::Remove) {
+    logChange("%s removed the entry of queue %s (device path %s) from %s", user.c_str(), queue.c_str(), old.c_str(),
+              files.config.c_str());
+  } else {
+    logChange("%s set the device path of queue %s from %s to %s in %s", user.c_str(), queue.c_str(), old.c_str(),
+              std::string(request.devicePath).c_str(), files.config.c_str());
+  }
+}
+
+// The rewrite into memory: for --dry-run, and for the listing of a change
+// that changes nothing.
+ConfigRewrite rewriteInMemory(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
+                              std::string& content) {
+  return rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
+    content += bytes;
+    return 0;
+  });
+}
+
+// The new file takes the configuration's owner, mode and attributes before
+// anything is written to it.
+std::optional<NewFile> createNewConfig(const ConfigFiles& files) {
+  FileDescriptor current = openForReading(files.config);
+  if (!current.valid()) {
+    reportFileError("open", files.config);
+    return std::nullopt;
+  }
+  NewFile file = NewFile::create(files.newFile, 0600);
+  if (!file.valid() || file.takeAttributesOf(current.get()) != 0) return std::nullopt;
+  return std::optional<NewFile>(std::move(file));
+}
+
+bool sameAsConfiguration(NewFile& file, const ConfigFiles& files) {
+  FileDescriptor current = openForReading(files.config);
+  return current.valid() && file.compareWith(current.get()) == Comparison::Same;
+}
+
+// The rewrite into a new file, then the new file into place; a rewrite
+// that changes no byte leaves the configuration and its backup as they are.
+int rewriteAndReplace(const RewriteRequest& request, const ConfigFiles& files, QueueDirectory& queues,
+                      const ConfigRead& read, ConfigContent& shown) {
+  std::optional<NewFile> created = createNewConfig(files);
+  if (!created) return kExitFileError;
+  NewFile& file = *created;
+  ConfigRewrite rewrite =
+      rewriteConfig(files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); });
+  if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
+  shown = std::move(rewrite.content);
+  if (sameAsConfiguration(file, files)) return kExitOk;
+  if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
+  logRewrite(request, files, read);
+  return kExitOk;
+}
+
+int applyChange(const AdminContext& context, const LongOptions& options, const ConfigFiles& files,
+                AskedQueues& queues, const ConfigRead& read, ConfigContent& shown) {
+  const std::string spelled = context.command == AdminCommand::Add ? queues.scheduler().spelling(context.printerName)
+                                                                   : std::string(context.printerName);
+  const RewriteRequest request = requestFor(context, spelled, read, options);
+  if (options.dryRun || changesNothing(context, read, spelled)) {
+    std::string content;
+    ConfigRewrite rewrite = rewriteInMemory(files, request, queues, content);
+    if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
+    shown = std::move(rewrite.content);
+    if (!options.dryRun) return kExitOk;
+    return printPreview(files.config, content) == 0 ? kExitOk : kExitFileError;
+  }
+  return rewriteAndReplace(request, files, queues, read, shown);
+}
+
+void printResult(ConfigContent& content, AskedQueues& queues, const LongOptions& options) {
+  fillSpoolerColumns(content, options.tsv ? content.entries.size() : kMaxEntries);
+  if (options.tsv) {
+    printTsvListing(content, queues.scheduler().reachable() ? SchedulerState::Reached : SchedulerState::Unreachable);
+  } else {
+    printListing(content);
+  }
+}
+
+// A device path that is not a device yet is allowed (it may appear when the
+// printer is plugged in), but worth a word.
+void warnAboutDevice(std::string_view devicePath) {
+  const std::string path(devicePath);
+  if (const char* problem = deviceProblem(path)) {
+    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", path.c_str(), problem);
+  }
+}
+
+void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) {
+  std::fprintf(stderr, "zorvadmin: %s has no entry in %s; nothing changed\n", std::string(context.printerName).c_str(),
+               files.config.c_str());
+}
+
+RunKind kindOf(const AdminContext& context, const LongOptions& options) {
+  if (context.command == AdminCommand::List) return RunKind::List;
+  return options.dryRun ? RunKind::Preview : RunKind::Change;
+}
+
+}  // namespace
+
+int runClassic(const AdminContext& context, const LongOptions& options) {
+  if (const int status = checkOperands(context); status != kExitOk) return status;
+  const ConfigFiles files = configFilesFromEnvironment();
+  if (checkLinksFollowed(files) != 0) return kExitFileError;
+  CupsQueueDirectory scheduler;
+  AskedQueues queues(scheduler);
+  const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  LockedRead locked;
+  const int status = readUnderLock(files, queues, {kindOf(context, options), keeping, context.printerName}, locked);
+  if (status != kExitOk) return status;
+  ConfigContent shown = locked.read.content;
+  if (context.command != AdminCommand::List) {
+    if (const int refused = checkOperandsWithCups(context, queues); refused != kExitOk) return refused;
+    if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
+    if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {
+      return failed;
+    }
+    if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
+    if (options.quiet) return kExitOk;
+  }
+  printResult(shown, queues, options);
+  return kExitOk;
+}
+
+int listConfiguration(const LongOptions& options) { return runClassic(AdminContext{}, options); }
+
+}  // namespace zorv

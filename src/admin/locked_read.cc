@@ -1,0 +1,67 @@
+#include "admin/locked_read.h"
+
+#include <sys/stat.h>
+
+#include "admin/run.h"
+#include "io/new_file.h"
+
+namespace zorv {
+namespace {
+
+// The file changed between the reads often enough: the last read answers
+// names it was not asked about as unknown rather than ask under the lock.
+constexpr int kMaxReads = 3;
+
+bool exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+int exitStatusFor(PassResult result) { return result == PassResult::Refused ? kExitRefused : kExitFileError; }
+
+}  // namespace
+
+void AskedQueues::ask(const std::vector<std::string>& names) {
+  scheduler_.lookUp(names);
+  for (const std::string& name : names) asked_.insert(foldedQueueName(name));
+}
+
+bool AskedQueues::knows(std::string_view queue) {
+  if (asked_.count(foldedQueueName(queue)) != 0) return scheduler_.knows(queue);
+  missed_.emplace_back(queue);
+  return false;
+}
+
+std::vector<std::string> AskedQueues::takeMissed() {
+  std::vector<std::string> missed;
+  missed.swap(missed_);
+  return missed;
+}
+
+int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {
+  std::vector<std::string> names = queueNamesIn(files, request.keeping);
+  if (!request.queue.empty()) names.emplace_back(request.queue);
+  const bool preview = request.kind == RunKind::Preview;
+  bool shared = request.kind == RunKind::List;
+  for (int attempt = 1;; ++attempt) {
+    out.lock = FileDescriptor();
+    queues.ask(names);
+    // Only the exclusive lock may write the default file: a listing that
+    // finds none takes it.
+    shared = shared && exists(files.config);
+    const LockMode mode = shared ? LockMode::Shared : LockMode::Exclusive;
+    if (!preview && lockFile(files.lock, mode, kLockTimeoutSeconds, out.lock) != 0) return kExitFileError;
+    if (shared && !exists(files.config)) continue;  // gone before the lock: the exclusive one makes it
+    if (request.kind == RunKind::Change &&
+        finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+      return kExitFileError;
+    }
+    const MissingFile missing = preview ? MissingFile::IsAnError : MissingFile::CreateDefault;
+    out.read = readConfig(files, queues, {request.keeping, missing, request.queue, nullptr});
+    if (out.read.result != PassResult::Ok) return exitStatusFor(out.read.result);
+    names = queues.takeMissed();
+    if (names.empty() || attempt == kMaxReads) return kExitOk;
+  }
+}
+
+}  // namespace zorv

@@ -1,0 +1,56 @@
+// The read of a run that holds the lock: the scheduler is asked about every
+// queue name before the lock is taken, so no lock is ever held while a
+// scheduler takes its time, and a missing file is created from the default
+// only under the exclusive lock.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/config_pass.h"
+#include "io/file_descriptor.h"
+#include "io/file_lock.h"
+#include "spooler/cups_queue_directory.h"
+
+namespace zorv {
+
+// Answers only names the scheduler was asked about before the lock; any
+// other name is noted as missed (and answered "unknown") so that the run
+// can let go of the lock, ask, and read again.
+class AskedQueues final : public QueueDirectory {
+ public:
+  explicit AskedQueues(CupsQueueDirectory& scheduler) : scheduler_(scheduler) {}
+
+  void ask(const std::vector<std::string>& names);
+  bool knows(std::string_view queue) override;
+  std::vector<std::string> takeMissed();
+
+  CupsQueueDirectory& scheduler() { return scheduler_; }
+
+ private:
+  CupsQueueDirectory& scheduler_;
+  std::set<std::string> asked_;  // folded names
+  std::vector<std::string> missed_;
+};
+
+struct LockedRead {
+  FileDescriptor lock;  // held until the run ends; invalid for a preview
+  ConfigRead read;
+};
+
+enum class RunKind { List, Change, Preview };
+
+struct LockedReadRequest {
+  RunKind kind = RunKind::List;
+  EntryKeeping keeping = EntryKeeping::TableOnly;
+  std::string_view queue;  // the operand, asked about with the file's names
+};
+
+// Asks, locks (shared for a list of an existing file, exclusive otherwise,
+// none for a preview), finishes an interrupted backup before a change, and
+// reads. 0, or the exit status of a failure already reported.
+int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out);
+
+}  // namespace zorv

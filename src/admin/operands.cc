@@ -1,0 +1,43 @@
+#include "admin/operands.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "admin/run.h"
+#include "io/text_field.h"
+
+namespace zorv {
+namespace {
+
+constexpr std::size_t kMaxOperandBytes = kTextFieldSize - 1;
+constexpr char kDelete = 0x7f;
+
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == kDelete; }
+
+}  // namespace
+
+const char* operandProblem(std::string_view operand) {
+  if (operand.find_first_of("\r\n") != std::string_view::npos) return "must not contain a line break";
+  if (operand.size() > kMaxOperandBytes) return "is longer than 255 bytes";
+  if (!operand.empty() && (operand[0] == ' ' || operand[0] == '\t' || operand[0] == ':')) {
+    return "must not begin with a space, a tab or a colon";
+  }
+  if (std::any_of(operand.begin(), operand.end(), isControl)) return "must not contain control characters";
+  return nullptr;
+}
+
+int checkOperand(const char* what, std::string_view operand) {
+  const char* problem = operand.empty() ? "must not be empty" : operandProblem(operand);
+  if (problem == nullptr) return kExitOk;
+  std::fprintf(stderr, "zorvadmin: the %s %s\n", what, problem);
+  return kExitRefused;
+}
+
+int checkOperands(const AdminContext& context) {
+  if (context.command == AdminCommand::List) return kExitOk;
+  if (const int status = checkOperand("queue name", context.printerName); status != kExitOk) return status;
+  if (context.command != AdminCommand::Add || context.devicePath.empty()) return kExitOk;
+  return checkOperand("device path", context.devicePath);
+}
+
+}  // namespace zorv
