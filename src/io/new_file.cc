@@ -319,10 +319,8 @@ int NewFile::commitKeepingBackup(const std::string& target, const BackupNames& n
   }
   // The replaced version's second name reaches the disk before the
   // replacement does, or a power cut could leave neither name on it.
-  if (closeDurably() != 0 || linkOrCopy(target, names.temporary) != 0 || syncDirectoryOf(names.temporary) != 0) {
-    return -1;
-  }
-  if (renameOver(target) != 0) {
+  if (closeDurably() != 0 || linkOrCopy(target, names.temporary) != 0) return -1;
+  if (syncDirectoryOf(names.temporary) != 0 || renameOver(target) != 0) {
     ::unlink(names.temporary.c_str());
     return -1;
   }

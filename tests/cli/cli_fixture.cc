@@ -1,5 +1,8 @@
 #include "cli/cli_fixture.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <cstdio>
 
 namespace zorv::test {
@@ -89,12 +92,27 @@ RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std
   return withoutDeviceWarnings(runProgram(command, fullEnv));
 }
 
+const std::vector<std::string> kAsNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+const std::vector<std::string> kWithoutDacOverride = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
+                                                      "--bounding-set=-dac_override,-dac_read_search"};
+
+std::vector<std::string> CliTest::newFilesLeft(const std::vector<std::string>& expected) const {
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = entry.path().filename();
+    if (name.rfind("zorv.conf~", 0) == 0 && std::find(expected.begin(), expected.end(), name) == expected.end()) {
+      left.push_back(name);
+    }
+  }
+  return left;
+}
+
 void CliTest::expectFileError(const RunResult& result, const std::string& message,
                               const std::optional<std::string>& before) const {
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, message);
-  EXPECT_FALSE(fileExists(conf() + "~"));
+  EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
   if (before) {
     EXPECT_EQ(readConf(), *before);
   }
@@ -102,7 +120,7 @@ void CliTest::expectFileError(const RunResult& result, const std::string& messag
 
 void CliTest::expectUntouched(const std::string& before) const {
   EXPECT_EQ(readConf(), before);
-  EXPECT_FALSE(fileExists(conf() + "~"));
+  EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
   EXPECT_FALSE(fileExists(conf() + ".bak"));
 }
 

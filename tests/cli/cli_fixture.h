@@ -34,6 +34,11 @@ std::string listing(const std::string& cupsConfigPath, const std::string& logPat
 
 constexpr const char* kNoFifo = "               ";
 
+// Command prefixes for runWrapped: the run as nobody, and as root without
+// the capabilities that bypass permission checks.
+extern const std::vector<std::string> kAsNobody;
+extern const std::vector<std::string> kWithoutDacOverride;
+
 class CliTest : public ::testing::Test {
  protected:
   std::string conf() const { return dir_.file("zorv.conf"); }
@@ -47,6 +52,10 @@ class CliTest : public ::testing::Test {
 
   void writeConf(const std::string& content) const { writeFile(conf(), content); }
   std::string readConf() const { return readFile(conf()); }
+
+  // Files in the test's directory that begin with the configuration's name
+  // and "~" (new files of a run), but for those listed as expected.
+  std::vector<std::string> newFilesLeft(const std::vector<std::string>& expected = {}) const;
 
   // The file must not have changed, and no new file may be left over.
   void expectUntouched(const std::string& before) const;

@@ -30,17 +30,21 @@ TEST_F(FileErrorTest, PermissionDenied) {
   writeConf(configWith(cupsRoot()));
   ::chmod(conf().c_str(), 0);
   // Root without the capabilities that bypass permission checks.
-  const RunResult result = runWrapped(
-      {"setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"}, {"-o", "x"});
+  const RunResult result = runWrapped(kWithoutDacOverride, {"-o", "x"});
   ::chmod(conf().c_str(), 0644);
   expectFileError(result, "zorvadmin: cannot open " + conf() + ": Permission denied\n", configWith(cupsRoot()));
 }
 
+// A directory root cannot write to without its override: the lock file is
+// there, the new file cannot be made.
 TEST_F(FileErrorTest, DefaultFileCannotBeCreated) {
-  ASSERT_EQ(::mkdir((conf() + "~").c_str(), 0755), 0);
-  const RunResult result = run({"-o", "x"});
+  writeFile(conf() + ".lock", "");
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
+  const RunResult result = runWrapped(kWithoutDacOverride, {"-o", "x"});
+  ::chmod(dir_.path().c_str(), 0700);
   EXPECT_EQ(result.status, 3);
-  EXPECT_EQ(result.out, "errno=Is a directory\n");
+  EXPECT_EQ(result.out, "errno=Permission denied\n");
+  EXPECT_EQ(result.err, "zorvadmin: cannot create " + conf() + "~: Permission denied\n");
   EXPECT_FALSE(fileExists(conf()));
 }
 
@@ -52,11 +56,14 @@ TEST_F(FileErrorTest, DirectoryThatDoesNotExist) {
   EXPECT_FALSE(fileExists(file("missing")));
 }
 
-TEST_F(FileErrorTest, AStaleNewFileDoesNotLeaveItsTailInTheDefault) {
+// Whatever stands at the new file's name belongs to someone else: the run
+// makes a file of its own beside it and leaves it as it was.
+TEST_F(FileErrorTest, AStaleNewFileIsLeftAloneAndLeavesNoTailInTheDefault) {
   writeFile(conf() + "~", std::string(5000, 'z'));
   EXPECT_EQ(run({"-o", "x"}).status, 0);
   EXPECT_EQ(readConf(), kDefaultConfig);
-  EXPECT_FALSE(fileExists(conf() + "~"));
+  EXPECT_EQ(readFile(conf() + "~"), std::string(5000, 'z'));
+  EXPECT_EQ(newFilesLeft({"zorv.conf~"}), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -117,9 +117,14 @@ TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "zorvadmin 1.1.0\n");
   EXPECT_FALSE(fileExists(conf()));
-  // Anywhere else they are ordinary arguments: a lone one lists, as root.
-  EXPECT_EQ(runWrapped(unprivileged, {"--help", "x"}).status, 1);
-  EXPECT_EQ(run({"--version", "x"}).out, listing("/etc/cups/", "None", 59787, {}));
+  // With anything else they are refused: "--help -x Q" must not remove Q.
+  for (const auto& args : {std::vector<std::string>{"--help", "x"}, {"--version", "-x", "Q1"}, {"--help", "--tsv"}}) {
+    const RunResult refused = run(args);
+    EXPECT_EQ(refused.status, 2) << args[1];
+    EXPECT_EQ(refused.out, "") << args[1];
+    EXPECT_EQ(refused.err, "zorvadmin: --help and --version cannot go with other options\n" + kUsage) << args[1];
+  }
+  EXPECT_FALSE(fileExists(conf()));
 }
 
 }  // namespace

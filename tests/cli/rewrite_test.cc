@@ -2,6 +2,8 @@
 // scheduler: the rewritten bytes, the rotation and the listing.
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "cli/cli_fixture.h"
 
 namespace zorv::test {
@@ -15,7 +17,7 @@ class RewriteTest : public CliTest {
   void expectRotated(const std::string& before, const std::string& after) {
     EXPECT_EQ(readConf(), after);
     EXPECT_EQ(readFile(conf() + ".bak"), before);
-    EXPECT_FALSE(fileExists(conf() + "~"));
+    EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
   }
   std::string list(const std::vector<Row>& rows, const std::string& unlisted = "") {
     return listing(cupsRoot(), "None", 59787, rows, unlisted);
@@ -84,7 +86,8 @@ TEST_F(RewriteTest, RemoveOfAnAbsentNameChangesNoFile) {
 }
 
 TEST_F(RewriteTest, RewriteNormalisesLinesOutsideSectionsAndCrlf) {
-  const std::string before = "stray line\r\n<Path>\r\nCUPS_ConfigPath " + cupsRoot() + "\r\n</Path>\r\n\r\n<Ports>\r\n</Ports>";
+  const std::string before = "stray line\r\n<Path>\r\nCUPS_ConfigPath " + cupsRoot() +
+                             "\r\n</Path>\r\n\r\n<Printer Q9>\r\n</Printer>\r\n<Ports>\r\n</Ports>";
   writeConf(before);
   EXPECT_EQ(run({"-x", "Q9"}).status, 0);
   // Each CRLF comes back as two newlines, an empty line outside any section
@@ -255,23 +258,35 @@ TEST_F(RewriteTest, LongLineIsNotCutByARewrite) {
   expectUntouched(before);
 }
 
-TEST_F(RewriteTest, StaleNewFileIsEmptiedFirst) {
-  writeFile(conf() + "~", std::string(10000, 'z'));
-  const std::string before = configWith(cupsRoot());
-  writeConf(before);
-  EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/usb/lp1"}).status, 0);
-  expectRotated(before, configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n"));
+// A stale new file, or a directory, at the new file's name is someone
+// else's: the rewrite goes to a name of its own and leaves it alone.
+TEST_F(RewriteTest, WhatStandsAtTheNewFileNameIsLeftAlone) {
+  for (const bool directory : {false, true}) {
+    SCOPED_TRACE(directory ? "directory" : "file");
+    std::filesystem::remove_all(conf() + "~");
+    std::filesystem::remove(conf() + ".bak");
+    directory ? void(::mkdir((conf() + "~").c_str(), 0755)) : writeFile(conf() + "~", std::string(10000, 'z'));
+    const std::string before = configWith(cupsRoot());
+    writeConf(before);
+    EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/usb/lp1"}).status, 0);
+    EXPECT_EQ(readConf(), configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n"));
+    EXPECT_EQ(readFile(conf() + ".bak"), before);
+    EXPECT_EQ(directory ? std::filesystem::is_directory(conf() + "~") : readFile(conf() + "~") == std::string(10000, 'z'),
+              true);
+    EXPECT_EQ(newFilesLeft({"zorv.conf~"}), std::vector<std::string>{});
+  }
 }
 
 TEST_F(RewriteTest, NewFileThatCannotBeCreatedStopsTheRewrite) {
   const std::string before = configWith(cupsRoot());
   writeConf(before);
-  ASSERT_EQ(::mkdir((conf() + "~").c_str(), 0755), 0);
-  // A directory stands in the way of the new file: it is left alone.
-  const RunResult result = run({"-p", "Q1", "-o", "/dev/usb/lp1"});
+  writeFile(conf() + ".lock", "");
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
+  const RunResult result = runWrapped(kWithoutDacOverride, {"-p", "Q1", "-o", "/dev/usb/lp1"});
+  ::chmod(dir_.path().c_str(), 0700);
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "zorvadmin: cannot create " + conf() + "~: Is a directory\n");
+  EXPECT_EQ(result.err, "zorvadmin: cannot create " + conf() + "~: Permission denied\n");
   EXPECT_EQ(readConf(), before);
   EXPECT_FALSE(fileExists(conf() + ".bak"));
 }
