@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -17,11 +19,19 @@
 namespace zorv {
 namespace {
 
+// Findings are printed by line; at one line, those about the line itself
+// come first, then the settings, then the block that opens there.
+enum class Rank { Line, Setting, Entry };
+
 struct Finding {
   int line;
   std::string message;
   bool warning = false;
+  Rank rank = Rank::Entry;
 };
+
+// A file of any size is checked through, but not one that never ends.
+constexpr std::uint64_t kMaxCheckedBytes = std::uint64_t{1} << 30;
 
 // Queue names need no scheduler for a lookup in the file itself.
 class EveryQueue final : public QueueDirectory {
@@ -37,7 +47,8 @@ bool isPortNumber(std::string_view text) {
   return port >= 1 && port <= 65535;
 }
 
-void checkSettings(const ConfigSettings& settings, std::vector<Finding>& findings) {
+std::vector<Finding> settingsFindings(const ConfigSettings& settings) {
+  std::vector<Finding> findings;
   if (!settings.hasPorts) findings.push_back({0, "no <Ports> line; an add has nowhere to put a new block"});
   if (settings.uiPortLine > 0 && !isPortNumber(settings.uiPortText.view())) {
     findings.push_back({settings.uiPortLine, "UI_Port is not a number from 1 to 65535"});
@@ -47,41 +58,86 @@ void checkSettings(const ConfigSettings& settings, std::vector<Finding>& finding
   if (!readable.valid()) {
     findings.push_back({settings.cupsConfigPathLine, "CUPS_ConfigPath: no readable " + printersConf});
   }
+  for (Finding& finding : findings) finding.rank = Rank::Setting;
+  return findings;
 }
 
-void checkDevice(const PrinterEntry& entry, std::vector<Finding>& findings) {
+// Prints findings in line order as the pass goes: those met since the last
+// block closed wait for it, as the block's own finding precedes the lines
+// inside it. Memory holds one block's findings, whatever the file's size.
+class FindingPrinter {
+ public:
+  FindingPrinter(std::string path, std::vector<Finding> settings) : path_(std::move(path)), settings_(std::move(settings)) {}
+
+  void add(Finding finding) { pending_.push_back(std::move(finding)); }
+
+  // Prints what is pending, and the settings findings before line.
+  void flushBefore(int line) {
+    while (nextSetting_ < settings_.size() && settings_[nextSetting_].line < line) {
+      pending_.push_back(settings_[nextSetting_++]);
+    }
+    std::stable_sort(pending_.begin(), pending_.end(), [](const Finding& a, const Finding& b) {
+      return a.line != b.line ? a.line < b.line : a.rank < b.rank;
+    });
+    for (const Finding& finding : pending_) {
+      std::printf("%s:%d: %s\n", path_.c_str(), finding.line, finding.message.c_str());
+      wrong_ = wrong_ || !finding.warning;
+    }
+    pending_.clear();
+  }
+
+  void flushAll() { flushBefore(INT_MAX); }
+  bool wrong() const { return wrong_; }
+
+ private:
+  std::string path_;
+  std::vector<Finding> settings_;
+  std::size_t nextSetting_ = 0;
+  std::vector<Finding> pending_;
+  bool wrong_ = false;
+};
+
+void checkDevice(const PrinterEntry& entry, FindingPrinter& out) {
   const int line = entry.devicePathLine > 0 ? entry.devicePathLine : entry.line;
   const std::string queue(entry.spooler.view());
   const std::string device(entry.devicePath.view());
   if (device.empty() || device[0] != '/') {
-    findings.push_back({line, "the device path \"" + device + "\" of " + queue + " is not absolute"});
+    out.add({line, "the device path \"" + device + "\" of " + queue + " is not absolute"});
     return;
   }
   if (const char* problem = deviceProblem(device)) {
-    findings.push_back({line, "warning: the device path " + device + " of " + queue + " " + problem, true});
+    out.add({line, "warning: the device path " + device + " of " + queue + " " + problem, true});
   }
 }
 
-void checkEntries(const ConfigContent& content, const CupsQueueDirectory& queues, std::vector<Finding>& findings) {
-  std::map<std::string, int> firstLines;
-  int blocks = 0;
-  for (const PrinterEntry& entry : content.entries) {
+// The findings about each block, as it closes.
+class EntryChecker {
+ public:
+  EntryChecker(const CupsQueueDirectory& queues, FindingPrinter& out) : queues_(queues), out_(out) {}
+
+  void check(const PrinterEntry& entry) {
     const std::string queue(entry.spooler.view());
-    if (++blocks == kMaxEntries + 1) {
-      findings.push_back({entry.line, "more than " + std::to_string(kMaxEntries) + " printer blocks; the table holds " +
-                                          std::to_string(kMaxEntries)});
+    if (++blocks_ == kMaxEntries + 1) {
+      out_.add({entry.line, "more than " + std::to_string(kMaxEntries) + " printer blocks; the table holds " +
+                                std::to_string(kMaxEntries)});
     }
-    const auto [first, isFirst] = firstLines.emplace(foldedQueueName(queue), entry.line);
+    const auto [first, isFirst] = firstLines_.emplace(foldedQueueName(queue), entry.line);
     if (!isFirst) {
-      findings.push_back({entry.line, "a second block for " + queue + "; the first is at line " +
-                                          std::to_string(first->second)});
+      out_.add({entry.line, "a second block for " + queue + "; the first is at line " + std::to_string(first->second)});
     }
-    if (entry.unknownQueue && queues.reachable()) {
-      findings.push_back({entry.line, "the CUPS scheduler knows no queue " + queue});
+    if (entry.unknownQueue && queues_.reachable()) {
+      out_.add({entry.line, "the CUPS scheduler knows no queue " + queue});
     }
-    checkDevice(entry, findings);
+    checkDevice(entry, out_);
+    out_.flushBefore(entry.line);
   }
-}
+
+ private:
+  const CupsQueueDirectory& queues_;
+  FindingPrinter& out_;
+  std::map<std::string, int> firstLines_;  // one per distinct queue name
+  int blocks_ = 0;
+};
 
 }  // namespace
 
@@ -91,28 +147,31 @@ const char* deviceProblem(const std::string& path) {
   return S_ISCHR(info.st_mode) ? nullptr : "is not a character device";
 }
 
+// Two passes: the settings first (they decide findings that print before
+// the blocks' ones), then the blocks and lines, streamed.
 int checkConfig(const std::string& path) {
   const ConfigFiles files = configFilesFor(path);
-  CupsQueueDirectory queues;
-  std::vector<LineFinding> lineFindings;
-  const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &lineFindings});
-  if (read.result != PassResult::Ok) return kExitFileError;
+  if (checkLinksFollowed(files) != 0) return kExitFileError;
+  EveryQueue every;
+  const ConfigRead settings = readConfig(files, every, {EntryKeeping::TableOnly, MissingFile::IsAnError, {}, nullptr, kMaxCheckedBytes});
+  if (settings.result != PassResult::Ok) return kExitFileError;
 
-  std::vector<Finding> findings;
-  for (const LineFinding& finding : lineFindings) findings.push_back({finding.line, finding.message});
-  checkSettings(read.content.settings, findings);
-  checkEntries(read.content, queues, findings);
-  std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) { return a.line < b.line; });
-  bool wrong = false;
-  for (const Finding& finding : findings) {
-    std::printf("%s:%d: %s\n", path.c_str(), finding.line, finding.message.c_str());
-    wrong = wrong || !finding.warning;
-  }
-  return wrong ? kExitRefused : kExitOk;
+  CupsQueueDirectory queues;
+  queues.lookUp(queueNamesIn(files, EntryKeeping::All));
+  FindingPrinter out(path, settingsFindings(settings.content.settings));
+  EntryChecker entries(queues, out);
+  PassObserver observer;
+  observer.finding = [&out](const LineFinding& finding) { out.add({finding.line, finding.message, false, Rank::Line}); };
+  observer.entry = [&entries](const PrinterEntry& entry) { entries.check(entry); };
+  const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
+  if (read.result != PassResult::Ok) return kExitFileError;
+  out.flushAll();
+  return out.wrong() ? kExitRefused : kExitOk;
 }
 
 int printDevicePath(const std::string& path, std::string_view queue) {
   const ConfigFiles files = configFilesFor(path);
+  if (checkLinksFollowed(files) != 0) return kExitFileError;
   EveryQueue queues;
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, nullptr});
   if (read.result != PassResult::Ok) return kExitFileError;

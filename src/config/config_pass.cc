@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <set>
 
 #include "config/config_format.h"
 #include "io/file_descriptor.h"
@@ -43,14 +44,14 @@ class ConfigPass {
   // request and output are null for a read; queue is the one whose block
   // blockFound() tells of.
   ConfigPass(const ConfigFiles& files, QueueDirectory& queues, EntryKeeping keeping, const RewriteRequest* request,
-             const ByteSink* output, std::string_view queue, std::vector<LineFinding>* findings)
+             const ByteSink* output, std::string_view queue, const PassObserver* observer)
       : files_(files),
         queues_(queues),
         keeping_(keeping),
         request_(request),
         output_(output),
         queue_(queue),
-        findings_(findings) {}
+        observer_(observer) {}
 
   // 0 to go on; -1 once the pass has failed (finish() tells how).
   int handleLine(const Line& line) {
@@ -85,12 +86,11 @@ class ConfigPass {
   bool rewriting() const { return request_ != nullptr; }
   bool adding() const { return rewriting() && request_->mode == RewriteMode::Add; }
   bool removing() const { return rewriting() && request_->mode == RewriteMode::Remove; }
-  int blocksCounted() const { return static_cast<int>(content_.entries.size()) + content_.unlistedCount; }
-  bool inTable() const { return blocksCounted() < kMaxEntries; }
+  bool inTable() const { return blocksCounted_ < kMaxEntries; }
   bool keepsEntry() const { return inTable() || keeping_ == EntryKeeping::All; }
 
   void note(const char* message) {
-    if (findings_ != nullptr) findings_->push_back({lineNumber_, message});
+    if (observer_ != nullptr && observer_->finding) observer_->finding({lineNumber_, message});
   }
 
   int drop(const char* message) {
@@ -185,9 +185,15 @@ class ConfigPass {
   }
 
   void countEntry(const PrinterEntry& entry) {
-    const bool listed = inTable();
-    if (keepsEntry()) content_.entries.push_back(entry);
-    if (!listed) ++content_.unlistedCount;
+    const bool kept = keepsEntry();
+    if (!inTable()) ++content_.unlistedCount;
+    ++blocksCounted_;
+    if (!kept) return;
+    if (observer_ != nullptr && observer_->entry) {
+      observer_->entry(entry);
+    } else {
+      content_.entries.push_back(entry);
+    }
   }
 
   int openPorts(const Line& line) {
@@ -260,7 +266,8 @@ class ConfigPass {
   const RewriteRequest* request_;
   const ByteSink* output_;
   const std::string_view queue_;
-  std::vector<LineFinding>* findings_;
+  const PassObserver* observer_;
+  int blocksCounted_ = 0;
   int lineNumber_ = 0;
   int nextLineNumber_ = 1;
   ConfigContent content_;
@@ -291,9 +298,17 @@ FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
   return input;
 }
 
-PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass) {
-  const ReadResult read = readLines(inFd, OnEagain::Fail, [&pass](const Line& line) { return pass.handleLine(line); });
-  if (read == ReadResult::ReadFailed) {
+// maxBytes, when not 0, bounds a file that never ends.
+PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std::uint64_t maxBytes = 0) {
+  std::uint64_t bytes = 0;
+  bool tooLong = false;
+  const ReadResult read = readLines(inFd, OnEagain::Fail, [&](const Line& line) {
+    bytes += static_cast<std::uint64_t>(line.lineLength);
+    tooLong = maxBytes != 0 && bytes > maxBytes;
+    return tooLong ? 1 : pass.handleLine(line);
+  });
+  if (read == ReadResult::ReadFailed || tooLong) {
+    if (tooLong) errno = EFBIG;
     reportFileError("read", files.config);
     return PassResult::FileError;
   }
@@ -315,8 +330,8 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
     read.result = PassResult::FileError;
     return read;
   }
-  ConfigPass pass(files, queues, options.keeping, nullptr, nullptr, options.queue, options.findings);
-  read.result = readThrough(files, input.get(), pass);
+  ConfigPass pass(files, queues, options.keeping, nullptr, nullptr, options.queue, options.observer);
+  read.result = readThrough(files, input.get(), pass, options.maxBytes);
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
   read.queueBlocks = std::move(pass.queueBlocks());
@@ -325,14 +340,17 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 
 namespace {
 
-// Answers every name, and remembers the names asked.
+// Answers every name, and remembers each name asked once.
 class NameRecorder final : public QueueDirectory {
  public:
   bool knows(std::string_view queue) override {
-    names.emplace_back(queue);
+    if (seen_.insert(foldedQueueName(queue)).second) names.emplace_back(queue);
     return true;
   }
   std::vector<std::string> names;
+
+ private:
+  std::set<std::string> seen_;
 };
 
 }  // namespace

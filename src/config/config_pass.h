@@ -75,19 +75,28 @@ struct ConfigRead {
   std::vector<PrinterEntry> queueBlocks;  // the closed blocks of that queue, listed or not
 };
 
+// For a reader that streams what the pass meets, in file order, instead of
+// holding it: a file of any size then takes no more memory than its
+// largest block.
+struct PassObserver {
+  std::function<void(const LineFinding&)> finding;  // a line a rewrite would drop or cut
+  std::function<void(const PrinterEntry&)> entry;   // each kept block as it closes; content keeps none
+};
+
 struct ReadOptions {
   EntryKeeping keeping = EntryKeeping::TableOnly;
   MissingFile missing = MissingFile::IsAnError;
-  std::string_view queue;                    // the queue whose block blockFound tells of
-  std::vector<LineFinding>* findings = nullptr;  // where to note lines a rewrite would drop or cut
+  std::string_view queue;                  // the queue whose block blockFound tells of
+  const PassObserver* observer = nullptr;  // null: findings are not noted, entries are kept in content
+  std::uint64_t maxBytes = 0;              // past this many bytes the read fails (EFBIG); 0 for no bound
 };
 
 // Reads files.config; a file that does not exist is first created from the
 // default when asked. Every kept block's queue is looked up in queues.
 ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const ReadOptions& options);
 
-// The queue names of the blocks a read with this keeping would look up, in
-// file order; nothing when the file cannot be read (a later read reports
+// The queue names of the blocks a read with this keeping would look up,
+// each once, in file order; nothing when the file cannot be read (a later read reports
 // it). For asking the scheduler before a run takes its lock.
 std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping);
 

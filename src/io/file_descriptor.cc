@@ -61,8 +61,10 @@ FileDescriptor openForReading(const std::string& path) {
     errno = kNotRegularFile;
     return FileDescriptor();
   }
-  // Regular files never block; the flag only had to keep a FIFO's open from waiting.
-  ::fcntl(fd.get(), F_SETFL, 0);
+  // A regular file with a size never blocks. One without (a kernel file
+  // such as /proc/kmsg) may wait for ever: its reads stay non-blocking and
+  // fail with EAGAIN instead.
+  if (info.st_size > 0) ::fcntl(fd.get(), F_SETFL, 0);
   return fd;
 }
 

@@ -45,7 +45,9 @@ int writeAllBytes(int fd, std::string_view bytes);
 
 // Opens path for reading. A FIFO never blocks the open, and anything but a
 // regular file or a directory is refused with errno kNotRegularFile (a
-// directory opens, and its first read fails with EISDIR).
+// directory opens, and its first read fails with EISDIR). An empty regular
+// file stays non-blocking, so a kernel file that never answers fails its
+// read with EAGAIN.
 FileDescriptor openForReading(const std::string& path);
 
 }  // namespace zorv
