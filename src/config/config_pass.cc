@@ -359,7 +359,9 @@ std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping kee
   FileDescriptor input = openForReading(files.config);
   NameRecorder recorder;
   if (!input.valid()) return {};
-  ConfigPass pass(files, recorder, keeping, nullptr, nullptr, {}, nullptr);
+  PassObserver keepNothing;  // the names are all it needs of the blocks
+  keepNothing.entry = [](const PrinterEntry&) {};
+  ConfigPass pass(files, recorder, keeping, nullptr, nullptr, {}, &keepNothing);
   readLines(input.get(), OnEagain::Fail, [&pass](const Line& line) { return pass.handleLine(line); });
   return std::move(recorder.names);
 }
