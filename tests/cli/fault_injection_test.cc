@@ -380,7 +380,7 @@ TEST_F(DurabilityOrderTest, NewFileSyncedBeforeTheMoveDirectoryAfterIt) {
     resetFiles();
     if (!c.configExists) ::unlink(conf().c_str());
     const std::vector<Syscall> calls =
-        traceRun("trace=fsync,fdatasync,rename,renameat,renameat2,open,openat,write,pwrite64,writev", c.args);
+        traceRun("trace=fsync,fdatasync,rename,renameat,renameat2,open,openat,write,pwrite64,writev,link,linkat", c.args);
     const std::size_t move = moveIntoPlace(calls);
     ASSERT_LT(move, calls.size());
     std::size_t lastWrite = calls.size();
@@ -396,7 +396,38 @@ TEST_F(DurabilityOrderTest, NewFileSyncedBeforeTheMoveDirectoryAfterIt) {
     };
     EXPECT_TRUE(syncOf(newFile(), lastWrite + 1, move)) << "new file not synced between its last write and the move";
     EXPECT_TRUE(syncOf(dir_.path(), move + 1, calls.size())) << "directory not synced after the move";
+    if (!c.configExists) continue;
+    // The replaced version's second name reaches the disk before the move.
+    std::size_t link = calls.size();
+    for (std::size_t i = 0; i < move; ++i) {
+      if (family(calls[i].name) == "link" && calls[i].paths.size() == 2 && calls[i].paths[1] == backupInWaiting()) link = i;
+    }
+    ASSERT_LT(link, move) << "no link of the configuration to " << backupInWaiting();
+    EXPECT_TRUE(syncOf(dir_.path(), link + 1, move)) << "directory not synced between the link and the move";
   }
+}
+
+// Where the file system has no hard links the backup is a copy, written
+// under a name of its own and renamed to its place only when whole: a
+// crash mid-copy cannot leave a short file for --restore to promote.
+TEST_F(DurabilityOrderTest, BackupCopyIsRenamedIntoPlaceWhenWhole) {
+  const std::string trace = file("trace");
+  // Every call of the run's own process: the copy's name is not known beforehand.
+  const RunResult result = runWrapped({"strace", "-qq", "-y", "-o", trace, "-e",
+                                       "trace=open,openat,rename,renameat,renameat2,write,link,linkat", "-e",
+                                       "inject=link,linkat:error=EPERM"},
+                                      kAdd, {{"ASAN_OPTIONS", "detect_leaks=0"}});
+  expectAdded(result);
+  bool renamedIntoPlace = false;
+  for (const Syscall& call : parseTrace(readFile(trace))) {
+    const std::string kind = family(call.name);
+    EXPECT_FALSE(kind == "open" && call.target() == backupInWaiting()) << call.text;
+    EXPECT_FALSE(kind == "write" && call.fdPath == backupInWaiting()) << call.text;
+    renamedIntoPlace = renamedIntoPlace || (kind == "rename" && call.paths.size() == 2 &&
+                                            call.paths[0].rfind(backupInWaiting(), 0) == 0 &&
+                                            call.paths[0] != backupInWaiting() && call.paths[1] == backupInWaiting());
+  }
+  EXPECT_TRUE(renamedIntoPlace);
 }
 
 }  // namespace
