@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "cli/cli_fixture.h"
+#include "support/syslog_capture.h"
 
 namespace zorv::test {
 namespace {
@@ -402,11 +403,13 @@ TEST_F(TrustTest, KeywordFollowedOnlyBySeparatorsHasAnEmptyValue) {
 }
 
 // Installed set-user-ID root, the binary is run by nobody. The caller's
-// scheduler (CUPS_SERVER, ~/.cups/client.conf) must never be asked, and the
-// caller's umask never reaches a file. Such a run administers /etc/zorv.conf
-// whatever ZORV_CONF says, so it runs in a private mount namespace with a
-// tmpfs over /etc that links to the real entries: the real /etc is never
-// written.
+// scheduler (CUPS_SERVER, ~/.cups/client.conf) must never be asked, not
+// even by the questions that need no root, which read only what the caller
+// could read; the caller's umask never reaches a file, and the caller's
+// SUDO_USER never names the person in the syslog line. Such a run
+// administers /etc/zorv.conf whatever ZORV_CONF says, so it runs in a
+// private mount namespace with a tmpfs over /etc that links to the real
+// entries: the real /etc is never written.
 TEST_F(TrustTest, SetUserIdRunTakesNothingFromItsCaller) {
 #ifdef ZORV_SANITIZED
   GTEST_SKIP() << "the sanitizer runtime does not run set-user-ID";
@@ -423,6 +426,8 @@ TEST_F(TrustTest, SetUserIdRunTakesNothingFromItsCaller) {
   CountingSocket fromEnvironment(shared.file("env.sock"));
   CountingSocket fromClientConf(shared.file("client.sock"));
   writeFile(shared.file("home/.cups/client.conf"), "ServerName " + shared.file("client.sock") + "\n");
+  writeFile(shared.file("secret.conf"), "<Printer Secret>\nDevicePath root-only\n</Printer>\n");
+  ASSERT_EQ(::chmod(shared.file("secret.conf").c_str(), 0600), 0);
 
   const std::string script = R"(set -e
 mount --bind /etc "$1/realetc"
@@ -437,18 +442,38 @@ stat -c '%a %u %g' /etc/zorv.conf /etc/zorv.conf.lock
 cmp -s /etc/zorv.conf "$1/expected.conf" && echo "default file"
 asNobody "$1/zorvadmin" -p Q1 -o /dev/x
 asNobody env -u CUPS_SERVER "$1/zorvadmin" -p Q1 -o /dev/x
+asNobody "$1/zorvadmin" --check /etc/zorv.conf 2>/dev/null
+asNobody "$1/zorvadmin" --get Q1 2>/dev/null
+asNobody "$1/zorvadmin" --check "$1/secret.conf"; echo "check $?"
+cp "$1/withq1.conf" /etc/zorv.conf
+asNobody env SUDO_USER="root
+zorvadmin[1]: forged" "$1/zorvadmin" -x Q1 2>/dev/null; echo "remove $?"
 exit 0
 )";
   writeFile(shared.file("expected.conf"), kDefaultConfig);
-  const RunResult result = runProgram({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh", shared.path()},
-                                      {{"CUPS_SERVER", shared.file("env.sock")},
-                                       {"HOME", shared.file("home")},
-                                       {"ZORV_CONF", conf()}});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "list 0\n644 0 0\n600 0 0\ndefault file\n") << result.err;
+  writeFile(shared.file("withq1.conf"), configWith("/etc/cups/", "<Printer Q1>\nDevicePath /dev/x\n</Printer>\n"));
+  SyslogRun run;
+  try {
+    run = runCapturingSyslog({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh", shared.path()},
+                             {{"CUPS_SERVER", shared.file("env.sock")},
+                              {"HOME", shared.file("home")},
+                              {"ZORV_CONF", conf()}});
+  } catch (const std::runtime_error& error) {
+    GTEST_SKIP() << "no private /dev/log: " << error.what();
+  }
+  EXPECT_EQ(run.result.status, 0) << run.result.err;
+  EXPECT_EQ(run.result.out, "list 0\n644 0 0\n600 0 0\ndefault file\ncheck 3\nremove 0\n") << run.result.err;
+  EXPECT_NE(run.result.err.find("zorvadmin: cannot open " + shared.file("secret.conf") + ": Permission denied\n"),
+            std::string::npos)
+      << run.result.err;
+  EXPECT_EQ(run.result.err.find("Secret"), std::string::npos) << run.result.err;
   EXPECT_EQ(fromEnvironment.connections(), 0);
   EXPECT_EQ(fromClientConf.connections(), 0);
   EXPECT_FALSE(fileExists(conf()));
+  ASSERT_EQ(run.messages.size(), 1u);
+  const std::optional<SyslogMessage> message = parseSyslogMessage(run.messages[0]);
+  ASSERT_TRUE(message.has_value()) << run.messages[0];
+  EXPECT_EQ(message->text, "nobody removed the entry of queue Q1 (device path /dev/x) from /etc/zorv.conf");
 }
 
 TEST_F(TrustTest, ListWorksOnAReadOnlyFileSystemAndChangesFail) {
