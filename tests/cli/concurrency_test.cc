@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "cli/cli_fixture.h"
+#include "support/stand_in_socket.h"
 
 namespace zorv::test {
 namespace {
@@ -53,6 +55,32 @@ TEST_F(ConcurrencyTest, GivesUpAfterTenSecondsWhenTheLockIsHeld) {
   EXPECT_EQ(result.err, "zorvadmin: cannot lock " + conf() + ".lock: another run still holds it after 10 seconds\n");
   EXPECT_GE(waited, std::chrono::seconds(10));
   expectUntouched(before);
+}
+
+// No lock is held while a scheduler takes its time: a --restore that waits
+// for one that never answers lets a change through, and once killed leaves
+// no child behind that holds the lock.
+TEST_F(ConcurrencyTest, NoLockIsHeldWhileTheSchedulerIsAsked) {
+  const std::string q2 = "<Printer Q2>\nDevicePath /dev/null\n</Printer>\n\n";
+  const std::string q3 = "<Printer Q3>\nDevicePath /dev/null\n</Printer>\n\n";
+  writeConf(configWith(cupsRoot(), q2));
+  writeFile(conf() + ".bak", configWith(cupsRoot(), q2 + q3));
+  StandInSocket silent(file("silent.sock"), StandInSocket::Mode::NeverAnswer);
+  std::atomic<bool> restoreEnded{false};
+  RunResult restore;
+  std::thread restoring([&] {
+    restore = runWrapped({"timeout", "-s", "KILL", "4"}, {"--restore"}, {{"CUPS_SERVER", file("silent.sock")}});
+    restoreEnded = true;
+  });
+  while (silent.connections() == 0 && !restoreEnded) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(readConf(), configWith(cupsRoot(), q2 + q3));  // restored; now listing, asking the silent scheduler
+  const RunResult removed = run({"-x", "Q3"});
+  EXPECT_FALSE(restoreEnded);
+  restoring.join();
+  EXPECT_EQ(restore.status, 128 + 9);
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(run({"-x", "Q2"}).status, 0);  // the killed run left nothing holding the lock
+  EXPECT_EQ(readConf(), configWith(cupsRoot()));
 }
 
 }  // namespace

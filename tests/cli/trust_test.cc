@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "cli/cli_fixture.h"
+#include "support/stand_in_socket.h"
 #include "support/syslog_capture.h"
 
 namespace zorv::test {
@@ -57,48 +58,6 @@ std::vector<std::string> filesHolding(const std::string& dir, const std::string&
   }
   return found;
 }
-
-// A unix socket that counts the clients that reach it and closes each at
-// once, so a client sent there fails fast instead of waiting for an answer.
-class CountingSocket {
- public:
-  explicit CountingSocket(std::string path) : path_(std::move(path)) {
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 16) != 0) {
-      ADD_FAILURE() << "cannot listen on " << path_ << ": " << std::strerror(errno);
-    }
-    ::chmod(path_.c_str(), 0777);
-    thread_ = std::thread([this] { acceptAll(); });
-  }
-  ~CountingSocket() {
-    stop_ = true;
-    thread_.join();
-    ::close(fd_);
-    ::unlink(path_.c_str());
-  }
-  int connections() const { return connections_; }
-
- private:
-  void acceptAll() {
-    while (!stop_) {
-      pollfd waiting{fd_, POLLIN, 0};
-      if (::poll(&waiting, 1, 20) <= 0) continue;
-      const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      ++connections_;
-      ::close(client);
-    }
-  }
-
-  std::string path_;
-  int fd_ = -1;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> connections_{0};
-  std::thread thread_;
-};
 
 class TrustTest : public CliTest {
  protected:
@@ -423,8 +382,8 @@ TEST_F(TrustTest, SetUserIdRunTakesNothingFromItsCaller) {
   ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir(shared.file("home").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir(shared.file("home/.cups").c_str(), 0755), 0);
-  CountingSocket fromEnvironment(shared.file("env.sock"));
-  CountingSocket fromClientConf(shared.file("client.sock"));
+  StandInSocket fromEnvironment(shared.file("env.sock"), StandInSocket::Mode::CloseAtOnce);
+  StandInSocket fromClientConf(shared.file("client.sock"), StandInSocket::Mode::CloseAtOnce);
   writeFile(shared.file("home/.cups/client.conf"), "ServerName " + shared.file("client.sock") + "\n");
   writeFile(shared.file("secret.conf"), "<Printer Secret>\nDevicePath root-only\n</Printer>\n");
   ASSERT_EQ(::chmod(shared.file("secret.conf").c_str(), 0600), 0);
