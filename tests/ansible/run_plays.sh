@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs real plays of the zorv_printer module with ansible-playbook on this
-# machine: the configuration lives in a temporary directory, and a private
-# CUPS scheduler started here answers the queue checks.
+# Builds the zorv.admin collection, installs it from its tarball, runs
+# ansible-test sanity on it, and runs real plays of its modules with
+# ansible-playbook on this machine: the configuration lives in a temporary
+# directory, and a private CUPS scheduler started here answers the queue
+# checks.
 # Usage: run_plays.sh ZORVADMIN   (ZORV_KEEP=1 keeps the temporary directory)
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 ZORVADMIN" >&2; exit 2; }
@@ -98,14 +100,48 @@ printf '%s\n' "\$*" >>'$calls'
 exec '$binary' "\$@"
 EOF
 chmod 755 "$work/logbin/zorvadmin"
+# A later zorvadmin as the modules must read it: status 4 when the scheduler
+# cannot be asked, and --devices (a stable name with an escaped tab).
+mkdir -p "$work/fakebin"
+cat >"$work/fakebin/zorvadmin" <<EOF
+#!/bin/sh
+case "\$*" in
+  --help) '$binary' --help; echo '  --devices       list the printer devices' ;;
+  "--devices --tsv") printf 'device\t/dev/usb/lp0\t/dev/usb/by-id/usb-Zorv_7\\\\tA-lp\tZorv ZPR4410\ndevice\t/dev/lp0\n' ;;
+  *-p*) echo 'zorvadmin: cannot ask the CUPS scheduler: timed out' >&2; exit 4 ;;
+  *) exec '$binary' "\$@" ;;
+esac
+EOF
+chmod 755 "$work/fakebin/zorvadmin"
 touch "$calls" "$work/ansible.cfg" "$work/plain"
 
 # An empty configuration and a private home keep the caller's ansible.cfg,
 # ~/.ansible and callback choice out of the plays.
 export ANSIBLE_CONFIG=$work/ansible.cfg ANSIBLE_HOME=$work/ansible-home ANSIBLE_LOCAL_TEMP=$work/ansible-tmp \
-  ANSIBLE_REMOTE_TMP=$work/ansible-tmp ANSIBLE_LIBRARY=$top/ansible/plugins/modules \
+  ANSIBLE_REMOTE_TMP=$work/ansible-tmp ANSIBLE_COLLECTIONS_PATH=$work/collections \
   ANSIBLE_PYTHON_INTERPRETER=$python ANSIBLE_NOCOLOR=1 ANSIBLE_STDOUT_CALLBACK=default \
   ANSIBLE_RETRY_FILES_ENABLED=0 PATH=$work/bin:$PATH
+
+# --- the collection: built, installed from the tarball, sanity-tested ---------
+ansible-galaxy collection build --output-path "$work" "$top/ansible" >/dev/null
+ansible-galaxy collection install -p "$work/collections" "$work"/zorv-admin-*.tar.gz >/dev/null
+collection=$work/collections/ansible_collections/zorv/admin
+"$top/tests/ansible/sanity.sh" "$collection" "$work/sanity-home"
+
+passed=0 failed=0
+expect() {  # expect WHAT ACTUAL WANTED
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL: %s\n  got:  %s\n  want: %s\n' "$1" "$2" "$3" >&2
+  fi
+}
+# One version for the command, its package and the collection.
+version=$(dpkg-parsechangelog -l "$top/debian/changelog" -S Version)
+expect "the collection's version is zorvadmin's" \
+  "$("$python" -c 'import json, sys; print(json.load(open(sys.argv[1]))["collection_info"]["version"])' \
+    "$collection/MANIFEST.json")" "${version%-*}"
 
 status=0
 play() {  # play NAME [ansible-playbook options...]: runs $work/NAME.yml; its report, parsed, in $work/NAME.json
@@ -162,19 +198,10 @@ else:
         value = found[0].get('status', '<no result>')
     else:
         value = found[0].get('result', {}).get(key)
-print(value if isinstance(value, str) else json.dumps(value))
+print(value if isinstance(value, str) else json.dumps(value, sort_keys=True))
 PY
 }
 
-passed=0 failed=0
-expect() {  # expect WHAT ACTUAL WANTED
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  got:  %s\n  want: %s\n' "$1" "$2" "$3" >&2
-  fi
-}
 
 entries() {  # the printer blocks of the configuration as "NAME DEVICE" lines
   awk '/^<Printer /{name = $2; sub(/>$/, "", name)} /^DevicePath/ && name != "" {print name, $2} /^<\/Printer>/{name = ""}' "$conf"
@@ -188,21 +215,21 @@ header="- hosts: localhost
   environment:
     CUPS_SERVER: $socket
   module_defaults:
-    zorv_printer:
-      path: $conf
+    zorv.admin.zorv_printer: {path: $conf}
+    zorv.admin.zorv_printer_info: {path: $conf}
   tasks:"
 
 # --- add, modify, remove ---------------------------------------------------
 cat >"$work/changes.yml" <<EOF
 $header
     - name: add Q1
-      zorv_printer: {name: Q1, device: /dev/usb/lp1}
+      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp1}
     - name: modify Q1
-      zorv_printer: {name: Q1, device: /dev/usb/lp2}
+      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp2}
     - name: add Q2
-      zorv_printer: {name: Q2, device: /dev/usb/lp3, state: present}
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp3, state: present}
     - name: remove Office
-      zorv_printer: {name: Office, state: absent}
+      zorv.admin.zorv_printer: {name: Office, state: absent}
 EOF
 play changes
 expect "changes: play status" "$status" 0
@@ -219,11 +246,11 @@ expect "changes: the command kept a backup" "$(test -f "$conf.bak" && echo yes)"
 cat >"$work/steady.yml" <<EOF
 $header
     - name: modify Q1
-      zorv_printer: {name: Q1, device: /dev/usb/lp4, zorvadmin: $work/logbin/zorvadmin}
+      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp4, zorvadmin: $work/logbin/zorvadmin}
     - name: remove Q2
-      zorv_printer: {name: Q2, state: absent, zorvadmin: $work/logbin/zorvadmin}
+      zorv.admin.zorv_printer: {name: Q2, state: absent, zorvadmin: $work/logbin/zorvadmin}
     - name: Office stays absent
-      zorv_printer: {name: Office, state: absent, zorvadmin: $work/logbin/zorvadmin}
+      zorv.admin.zorv_printer: {name: Office, state: absent, zorvadmin: $work/logbin/zorvadmin}
 EOF
 play steady
 expect "steady, first run: recap" "$(field steady stats changed)/$(field steady stats failed)" 2/0
@@ -242,13 +269,13 @@ expect "steady: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp4,"
 cat >"$work/check.yml" <<EOF
 $header
     - name: modify Q1
-      zorv_printer: {name: Q1, device: /dev/usb/lp9}
+      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp9}
     - name: add Q2
-      zorv_printer: {name: Q2, device: /dev/usb/lp5}
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp5}
     - name: remove Q1
-      zorv_printer: {name: Q1, state: absent}
+      zorv.admin.zorv_printer: {name: Q1, state: absent}
     - name: Q2 stays absent
-      zorv_printer: {name: Q2, state: absent}
+      zorv.admin.zorv_printer: {name: Q2, state: absent}
 EOF
 before=$(snapshot)
 play check --check
@@ -263,7 +290,7 @@ expect "check: directory untouched" "$(snapshot)" "$before"
 cat >"$work/diff.yml" <<EOF
 $header
     - name: modify Q1
-      zorv_printer: {name: Q1, device: /dev/usb/lp6}
+      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp6}
 EOF
 play diff --diff
 expect "diff: play status" "$status" 0
@@ -277,32 +304,119 @@ expect "diff: the change was made" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp6,"
 cat >"$work/failures.yml" <<EOF
 $header
     - name: unknown queue
-      zorv_printer: {name: NOSUCH, device: /dev/usb/lp7}
+      zorv.admin.zorv_printer: {name: NOSUCH, device: /dev/usb/lp7}
       ignore_errors: true
     - name: unknown queue in check mode
-      zorv_printer: {name: NOSUCH, device: /dev/usb/lp7}
+      zorv.admin.zorv_printer: {name: NOSUCH, device: /dev/usb/lp7}
       check_mode: true
       ignore_errors: true
     - name: file error
-      zorv_printer: {name: Q1, device: /dev/usb/lp7, path: $work/plain/zorv.conf}
+      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp7, path: $work/plain/zorv.conf}
       ignore_errors: true
     - name: scheduler unreachable
-      zorv_printer: {name: Q2, device: /dev/usb/lp7}
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7}
       environment: {CUPS_SERVER: $work/no-scheduler.sock}
+      ignore_errors: true
+    - name: status 4
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7, zorvadmin: $work/fakebin/zorvadmin}
+      ignore_errors: true
+    - name: status 4 in check mode
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7, zorvadmin: $work/fakebin/zorvadmin}
+      check_mode: true
       ignore_errors: true
 EOF
 before=$(snapshot)
 play failures
-expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 4/0
+expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 6/0
 for task in "unknown queue" "unknown queue in check mode"; do
   expect "failures: $task: message" "$(field failures "$task" msg)" "NOSUCH can't find in CUPS Spooler Entry!!"
   expect "failures: $task: status" "$(field failures "$task" rc)" 2
 done
 expect "failures: file error: status" "$(field failures "file error" rc)" 3
 expect "failures: file error: message" "$(field failures "file error" msg | cut -c1-11)" "zorvadmin: "
-unreachable="$(field failures "scheduler unreachable" status) $(field failures "scheduler unreachable" rc)"
-expect "failures: scheduler unreachable fails" "${unreachable/ [1-9]*/ nonzero}" "fatal nonzero"
+expect "failures: scheduler unreachable: the cause, not what followed" "$(field failures "scheduler unreachable" msg)" \
+  "zorvadmin: cannot reach the CUPS scheduler: $work/no-scheduler.sock: No such file or directory; queue names were not checked"
+expect "failures: status 4: the command's message" "$(field failures "status 4" msg)" \
+  "zorvadmin: cannot ask the CUPS scheduler: timed out"
+while IFS=: read -r task reason; do  # what each task failed of
+  expect "failures: $task: reason" "$(field failures "$task" status) $(field failures "$task" reason)" "fatal $reason"
+done <<'ROWS'
+unknown queue:unknown-queue
+unknown queue in check mode:unknown-queue
+file error:file-error
+scheduler unreachable:scheduler-unreachable
+status 4:scheduler-unreachable
+status 4 in check mode:scheduler-unreachable
+ROWS
 expect "failures: directory untouched" "$(snapshot)" "$before"
+
+# --- warnings, and a missing file in check mode ----------------------------
+missing=$work/missing/zorv.conf
+mkdir -p "$work/missing"
+cat >"$work/warnings.yml" <<EOF
+$header
+    - name: device that does not exist
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp8}
+    - name: character device
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/null}
+    - name: add to a missing file
+      zorv.admin.zorv_printer: {name: q2, device: /dev/null, path: $missing}
+      check_mode: true
+    - name: unknown queue in a missing file
+      zorv.admin.zorv_printer: {name: NOSUCH, device: /dev/null, path: $missing}
+      check_mode: true
+      ignore_errors: true
+    - name: remove from a missing file
+      zorv.admin.zorv_printer: {name: Q2, state: absent, path: $missing}
+      check_mode: true
+EOF
+play warnings --diff
+expect "warnings: recap" "$(field warnings stats changed)/$(field warnings stats ignored)" 3/1
+# The default callback shows a task's warnings before its result.
+expect "warnings: the command's warning, once" "$(field warnings "device that does not exist" shown | grep '^\[WARNING\]')" \
+  "[WARNING]: zorvadmin: the device path /dev/usb/lp8 does not exist"
+expect "warnings: none for a character device" "$(field warnings "character device" shown | grep -c '^\[WARNING\]')" 0
+expect "missing file: add predicted" \
+  "$(field warnings "add to a missing file" changed) $(field warnings "add to a missing file" device)" "true /dev/null"
+expect "missing file: the diff says the file is created" \
+  "$(field warnings "add to a missing file" shown | grep -c -x -F -e "# $missing does not exist; zorvadmin creates it from its default, then:" -e "+<Printer Q2>")" 2
+expect "missing file: unknown queue refused" "$(field warnings "unknown queue in a missing file" reason)" unknown-queue
+expect "missing file: nothing to remove" "$(field warnings "remove from a missing file" changed)" false
+expect "missing file: still missing" "$(ls -A "$work/missing")" ""
+
+# --- zorv_printer_info -----------------------------------------------------
+# An entry CUPS does not know, its device path with a tab.
+sed -i "s|^<Ports>|<Printer Gone>\nDevicePath /dev/usb/lp\t1\n</Printer>\n\n<Ports>|" "$conf"
+cat >"$work/info.yml" <<EOF
+$header
+    - name: read
+      zorv.admin.zorv_printer_info:
+    - name: read in check mode
+      zorv.admin.zorv_printer_info:
+      check_mode: true
+    - name: missing file
+      zorv.admin.zorv_printer_info: {path: $missing}
+    - name: with devices
+      zorv.admin.zorv_printer_info: {zorvadmin: $work/fakebin/zorvadmin}
+    - name: unreadable file
+      zorv.admin.zorv_printer_info: {path: $work/missing}
+      ignore_errors: true
+EOF
+before=$(snapshot)
+play info
+expect "info: recap" "$(field info stats changed)/$(field info stats ignored)" 0/1
+expect "info: settings" "$(field info read settings)" \
+  "{\"CUPS_ConfigPath\": \"$cups/\", \"LogDirectoryPath\": \"\", \"UI_Port\": \"59787\"}"
+expect "info: entries" "$(field info read entries)" \
+  '[{"backend": "zorv", "device": "/dev/usb/lp6", "fifo": "/x", "name": "Q1", "state": "ok"}, {"backend": "zorv", "device": "/dev/null", "fifo": "/x", "name": "Q2", "state": "ok"}, {"backend": "", "device": "/dev/usb/lp\t1", "fifo": "", "name": "Gone", "state": "unknown-queue"}]'
+expect "info: check mode reads the same" "$(field info "read in check mode" entries)" "$(field info read entries)"
+expect "info: 1.1 lists no devices" "$(field info read devices_listed) $(field info read devices)" "false []"
+expect "info: missing file" "$(field info "missing file" exists) $(field info "missing file" entries)" "false []"
+expect "info: missing file not created" "$(ls -A "$work/missing")" ""
+expect "info: devices" "$(field info "with devices" devices_listed) $(field info "with devices" devices)" \
+  'true [{"fields": ["/dev/usb/lp0", "/dev/usb/by-id/usb-Zorv_7\tA-lp", "Zorv ZPR4410"], "identity": "Zorv ZPR4410", "path": "/dev/usb/lp0", "stable_name": "/dev/usb/by-id/usb-Zorv_7\tA-lp"}, {"fields": ["/dev/lp0"], "identity": "", "path": "/dev/lp0", "stable_name": ""}]'
+expect "info: unreadable file" "$(field info "unreadable file" reason)" file-error
+expect "info: configuration untouched" "$(snapshot)" "$before"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

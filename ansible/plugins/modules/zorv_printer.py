@@ -1,5 +1,7 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
 # SPDX-License-Identifier: Apache-2.0
-# No "#!" line: Ansible then runs the module with the interpreter it
+# The "#!" line: Ansible then runs the module with the interpreter it
 # discovers on the managed host, and the package ships no script.
 
 from __future__ import absolute_import, division, print_function
@@ -19,7 +21,7 @@ description:
     (use C(become)).
   - The queue is checked against the CUPS scheduler the command reaches; set
     C(CUPS_SERVER) through the task's C(environment) to use another one.
-version_added: "1.1"
+version_added: 1.1.0
 options:
   name:
     description:
@@ -54,31 +56,41 @@ options:
 attributes:
   check_mode:
     support: full
+    description: Asks C(zorvadmin --dry-run), so it fails where the real run
+      would fail (for example on a queue CUPS does not know). When I(path)
+      does not exist, the dry run works on the command's default file in a
+      temporary directory, which is what the real run creates.
   diff_mode:
     support: full
+    description: Shows the unified diff C(zorvadmin --dry-run) prints.
 notes:
-  - Check mode asks C(zorvadmin --dry-run), so it fails where the real run
-    would fail (for example on a queue CUPS does not know).
-  - Diff mode shows the unified diff C(zorvadmin --dry-run) prints.
+  - The command's warnings (a device path that does not exist or is not a
+    character device, a device name that may be renumbered) are the task's
+    warnings.
+  - I(reason) tells a scheduler that cannot be asked
+    (C(scheduler-unreachable)) from a queue it does not know
+    (C(unknown-queue)).
+seealso:
+  - module: zorv.admin.zorv_printer_info
 author:
-  - zorvadmin developers
+  - The zorvadmin developers (@zorvadmin)
 '''
 
 EXAMPLES = r'''
 - name: Queue ZPR4410 drives the printer on the second USB port
-  zorv_printer:
+  zorv.admin.zorv_printer:
     name: ZPR4410
     device: /dev/usb/lp1
   become: true
 
 - name: Office no longer has a Zorv printer
-  zorv_printer:
+  zorv.admin.zorv_printer:
     name: Office
     state: absent
   become: true
 
 - name: Against a test scheduler and a test configuration
-  zorv_printer:
+  zorv.admin.zorv_printer:
     name: Q1
     device: /dev/usb/lp0
     path: /srv/test/zorv.conf
@@ -98,6 +110,15 @@ previous_device:
   returned: always
   type: str
   sample: /dev/usb/lp0
+reason:
+  description:
+    - Why the task failed, from the failing C(zorvadmin) run.
+    - C(scheduler-unreachable) (the queue could not be checked),
+      C(unknown-queue), C(refused) (any other refused operand),
+      C(file-error), C(not-root), or C(failed) for any other status.
+  returned: failed
+  type: str
+  sample: scheduler-unreachable
 rc:
   description: Exit status of the failing C(zorvadmin) run.
   returned: failed
@@ -114,52 +135,40 @@ cmd:
 import os
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.zorv.admin.plugins.module_utils.zorvadmin import Zorvadmin
 
 
-class Zorvadmin(object):
-    """Runs the command on the configuration the task names."""
+def device_of(zorvadmin, name):
+    """The device path of NAME's entry, or None when there is none."""
+    cmd, rc, out, err = zorvadmin.run(['--get', name])
+    if rc == 2 and not out:  # stderr says "NAME has no entry in FILE"
+        return None
+    if rc != 0 and not os.path.lexists(zorvadmin.path):
+        # A missing file has no entries; -p creates it as the command
+        # always has.
+        return None
+    if rc != 0:
+        zorvadmin.fail(cmd, rc, out, err)
+    # A command older than 1.1 ignores --get and prints its listing with
+    # status 0; acting on that would be acting on garbage.
+    if not out.endswith('\n') or '\n' in out[:-1]:
+        zorvadmin.fail(cmd, rc, out, err,
+                       msg='%s does not answer --get as zorvadmin 1.1 does; version 1.1 or later is needed'
+                       % zorvadmin.command)
+    return out[:-1]
 
-    def __init__(self, module, command, path):
-        self.module = module
-        self.command = command
-        self.path = path
 
-    def run(self, args):
-        cmd = [self.command] + args
-        rc, out, err = self.module.run_command(cmd, environ_update={'ZORV_CONF': self.path})
-        return cmd, rc, out, err
-
-    def fail(self, cmd, rc, out, err, msg=None):
-        # The command's own words are what an administrator can act on; the
-        # unknown-queue message goes to stdout, everything else to stderr.
-        text = msg or '\n'.join(part.strip() for part in (out, err) if part.strip())
-        self.module.fail_json(msg=text or 'zorvadmin exited with status %d' % rc,
-                              rc=rc, cmd=cmd, stdout=out, stderr=err)
-
-    def checked(self, args):
-        cmd, rc, out, err = self.run(args)
-        if rc != 0:
-            self.fail(cmd, rc, out, err)
-        return out
-
-    def device_of(self, name):
-        """The device path of NAME's entry, or None when there is none."""
-        cmd, rc, out, err = self.run(['--get', name])
-        if rc == 2 and not out:  # stderr says "NAME has no entry in FILE"
-            return None
-        if rc != 0 and not os.path.lexists(self.path):
-            # A missing file has no entries; -p creates it as the command
-            # always has.
-            return None
-        if rc != 0:
-            self.fail(cmd, rc, out, err)
-        # A command older than 1.1 ignores --get and prints its listing with
-        # status 0; acting on that would be acting on garbage.
-        if not out.endswith('\n') or '\n' in out[:-1]:
-            self.fail(cmd, rc, out, err,
-                      msg='%s does not answer --get as zorvadmin 1.1 does; version 1.1 or later is needed'
-                      % self.command)
-        return out[:-1]
+def dry_run(module, zorvadmin, args):
+    """The diff the real run would make. A missing file is first created by
+    the real run from the command's default, so the dry run works on that
+    default, made by a listing in a scratch directory."""
+    if os.path.lexists(zorvadmin.path):
+        return zorvadmin.checked(['--dry-run', '--quiet'] + args)
+    scratch = os.path.join(module.tmpdir, 'zorv.conf')
+    zorvadmin.checked(['--tsv'], path=scratch)
+    diff = zorvadmin.checked(['--dry-run', '--quiet'] + args, path=scratch)
+    return ('# %s does not exist; zorvadmin creates it from its default, then:\n' % zorvadmin.path
+            + diff.replace(scratch, zorvadmin.path))
 
 
 def change_args(name, device, state):
@@ -195,7 +204,7 @@ def main():
         command = module.get_bin_path('zorvadmin', required=True)  # fails the task when missing
     zorvadmin = Zorvadmin(module, command, module.params['path'])
 
-    previous = zorvadmin.device_of(name)
+    previous = device_of(zorvadmin, name)
     wanted = device if state == 'present' else None
     result = dict(changed=False, device=previous, previous_device=previous)
     if previous == wanted:
@@ -205,7 +214,7 @@ def main():
     if module.check_mode or module._diff:
         # The dry run refuses what the real run would refuse, and its diff is
         # the change the real run makes.
-        diff = zorvadmin.checked(['--dry-run', '--quiet'] + args)
+        diff = dry_run(module, zorvadmin, args)
         if module._diff:
             result['diff'] = dict(prepared=diff)
         if module.check_mode:
