@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_pass.h"
 #include "io/file_descriptor.h"
@@ -102,6 +103,9 @@ int checkConfig(const std::string& path) {
   for (const LineFinding& finding : lineFindings) findings.push_back({finding.line, finding.message});
   checkSettings(read.content.settings, findings);
   checkEntries(read.content, queues, findings);
+  for (DeviceWarning& warning : deviceWarnings(read.content.entries)) {
+    findings.push_back({warning.line, std::move(warning.message), true});
+  }
   std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) { return a.line < b.line; });
   bool wrong = false;
   for (const Finding& finding : findings) {

@@ -31,6 +31,7 @@ bool parseLongOption(int argc, const char* const* argv, int& i, LongOptions& opt
   if (argument == "--tsv") return options.tsv = true;
   if (argument == "--quiet") return options.quiet = true;
   if (argument == "--restore") return setMode(options, RunMode::Restore);
+  if (argument == "--devices") return setMode(options, RunMode::Devices);
   // Informational only when alone, as they always were; elsewhere they are
   // words that 1.0 ignored.
   if (argument == "--help") return argc != 2 || setMode(options, RunMode::Help);
@@ -75,6 +76,9 @@ const char* conflictIn(const ParsedCommandLine& parsed) {
       if (classicArguments || options.dryRun || options.quiet || options.tsv) {
         return "--check and --get cannot go with other options";
       }
+      return nullptr;
+    case RunMode::Devices:
+      if (classicArguments || options.dryRun || options.quiet) return "--devices goes only with --tsv";
       return nullptr;
     case RunMode::Restore:
       if (classicArguments || options.dryRun) return "--restore cannot go with a change";

@@ -18,6 +18,8 @@
 #include "admin/change_log.h"
 #include "admin/check.h"
 #include "admin/context.h"
+#include "admin/device_survey.h"
+#include "admin/devices_command.h"
 #include "admin/listing.h"
 #include "admin/options.h"
 #include "admin/preview.h"
@@ -57,6 +59,8 @@ void printHelp() {
   std::printf("  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n");
   std::printf("  --quiet         with -p or -x: no listing on success (since 1.1)\n");
   std::printf("  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n");
+  std::printf("  --devices       list the printer devices, their stable names and the entries that lead\n"
+              "                  to each; with --tsv for scripts (since 1.2)\n");
 }
 
 int refuse(const char* what, const char* problem) {
@@ -234,6 +238,8 @@ int runClassic(AdminContext& context, const LongOptions& options) {
   CupsQueueDirectory queues;
   // Asked before the lock is taken: a slow scheduler never holds other runs.
   queues.fetchLocalDestinations();
+  // Which printer the device path leads to; the scheduler is asked before the lock, too.
+  if (context.command == AdminCommand::Add) warnAboutPrinterIdentity(context.printerName, context.devicePath, queues);
   // Held until the run ends, so two runs never interleave their passes.
   FileDescriptor lock;
   const LockMode lockMode = context.command == AdminCommand::List ? LockMode::Shared : LockMode::Exclusive;
@@ -312,6 +318,7 @@ int runAdmin(int argc, const char* const* argv) {
     // Questions that change nothing need no root.
     case RunMode::Check: return closeStandardOutput(checkConfig(checkedPath(options)));
     case RunMode::Get: return closeStandardOutput(printDevicePath(checkedPath(options), options.getQueue));
+    case RunMode::Devices: return closeStandardOutput(printDevices(options.tsv));
     case RunMode::Restore:
     case RunMode::Classic: break;
   }
