@@ -7,7 +7,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh" g++ cmake ninja-build libcups2-dev libgtest-dev cups-daemon cups-client \
   util-linux time strace valgrind clang libclang-rt-14-dev \
-  bash-completion pkg-config attr ansible-core dbus avahi-daemon avahi-utils
+  bash-completion pkg-config attr ansible-core dbus avahi-daemon avahi-utils \
+  libudev-dev udev umockdev
 
 build() {  # build DIR [cmake options...]
   local dir=$1

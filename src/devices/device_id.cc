@@ -137,6 +137,8 @@ std::string shownText(std::string_view text, std::size_t maxBytes) {
 }
 
 ModelVerdict compareModel(std::string_view deviceModel, std::string_view makeAndModel) {
+  // What the scheduler reports for a queue without a driver says nothing.
+  if (makeAndModel == "Local Raw Printer") return ModelVerdict::Unknown;
   const std::vector<std::string> model = words(deviceModel);
   const std::vector<std::string> named = words(makeAndModel);
   if (model.empty() || named.empty()) return ModelVerdict::Unknown;
