@@ -121,15 +121,15 @@ class DevicesTest : public CliTest {
     std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
     if (row.schedulerGone) env["CUPS_SERVER"] = file("no-cupsd.sock");
     env["ZORV_CONF"] = conf();
+    // umockdev-run preloads its library ahead of the sanitizer build's
+    // runtime, which otherwise refuses to start; they work together.
+    env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
     return runProgram(command, env);
   }
 };
 
 TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
   if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
-#ifdef ZORV_SANITIZED
-  GTEST_SKIP() << "AddressSanitizer must be the first library loaded, and umockdev-run preloads its own";
-#endif
   const std::string lp0Z4410 = " Printer      : Zorv ZPR4410 (serial A-1, USB port 1-2)\n Stable names : /dev/" +
                                byId("ZPR4410", "A-1") + "\n                /dev/" + byPath("2") + "\n";
   const std::string differs = " differs\n";
