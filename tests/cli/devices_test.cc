@@ -2,6 +2,8 @@
 // binary on mocked machines: umockdev's device tree, and udev's database in
 // a private /run of a private mount namespace (the real /run and /dev are
 // never touched).
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,10 +17,12 @@ namespace {
 
 struct MockPrinter {
   int minor;                       // /dev/usb/lpN, device 180:N
-  std::string port;                // the port on USB bus 1
+  std::string port;                // the port on USB bus 1; empty: the parallel port's /dev/lpN
   std::string id;                  // ieee1284_id; written as hex, so any byte goes
   std::string serial;              // the USB descriptor's
   std::vector<std::string> links;  // what udev made, under /dev
+  std::string driver = "usblp";
+  bool nodeGone = false;           // unplugged while it is read
 };
 
 std::string byId(const std::string& model, const std::string& serial) {
@@ -46,13 +50,17 @@ std::string hex(const std::string& bytes) {
 
 // The USB device, its printer interface bound to usblp, and the usbmisc node.
 std::string description(const MockPrinter& p) {
+  const std::string n = std::to_string(p.minor);
+  if (p.port.empty()) {
+    return "P: /devices/virtual/printer/lp" + n + "\nN: lp" + n + "\nE: DEVNAME=/dev/lp" + n +
+           "\nE: SUBSYSTEM=printer\nE: MAJOR=6\nE: MINOR=" + n + "\nA: dev=6:" + n + "\n\n";
+  }
   const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + p.port;
   const std::string interface = usb + "/1-" + p.port + ":1.0";
-  const std::string n = std::to_string(p.minor);
   return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: manufacturer=Zorv\nA: product=USB Printer\n" +
          "A: serial=" + p.serial + "\n\nP: " + interface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
-         "L: driver=../../../../../bus/usb/drivers/usblp\nH: ieee1284_id=" + hex(p.id) + "\n\nP: " + interface +
-         "/usbmisc/lp" + n + "\nN: usb/lp" + n + "\nE: DEVNAME=/dev/usb/lp" + n +
+         "L: driver=../../../../../bus/usb/drivers/" + p.driver + "\nH: ieee1284_id=" + hex(p.id) + "\n\nP: " +
+         interface + "/usbmisc/lp" + n + (p.nodeGone ? "" : "\nN: usb/lp" + n) + "\nE: DEVNAME=/dev/usb/lp" + n +
          "\nE: SUBSYSTEM=usbmisc\nE: MAJOR=180\nE: MINOR=" + n + "\nA: dev=180:" + n + "\n\n";
 }
 
@@ -78,7 +86,8 @@ struct Case {
   std::vector<std::string> args;
   std::string out;
   std::string err;
-  bool schedulerGone = false;
+  std::map<std::string, std::string> env = {};  // over the shared scheduler's and ZORV_CONF
+  int status = 0;
 };
 
 class DevicesTest : public CliTest {
@@ -119,8 +128,8 @@ class DevicesTest : public CliTest {
     std::vector<std::string> command{"unshare", "-m", "sh", file("mock.sh"), zorvadminPath()};
     command.insert(command.end(), row.args.begin(), row.args.end());
     std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
-    if (row.schedulerGone) env["CUPS_SERVER"] = file("no-cupsd.sock");
     env["ZORV_CONF"] = conf();
+    for (const auto& [name, value] : row.env) env[name] = value;
     // umockdev-run preloads its library ahead of the sanitizer build's
     // runtime, which otherwise refuses to start; they work together.
     env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
@@ -132,7 +141,18 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
   if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
   const std::string lp0Z4410 = " Printer      : Zorv ZPR4410 (serial A-1, USB port 1-2)\n Stable names : /dev/" +
                                byId("ZPR4410", "A-1") + "\n                /dev/" + byPath("2") + "\n";
-  const std::string differs = " differs\n";
+  // A scheduler that takes the connection and never answers.
+  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  file("silent.sock").copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  const std::vector<MockPrinter> noSerial = {zorv(0, "4", "ZPR4410", "")};
+  const std::string noSerialTsv = "device\t/dev/usb/lp0\tusb\t1-4\tZorv\tZPR4410\t\t/dev/" + byPath("4") +
+                                  "\tno-serial\nlink\t/dev/usb/lp0\t/dev/" + byPath("4") + "\nentry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t";
+  MockPrinter gone = zorv(1, "5", "ZPR4410", "G-1"), otherDriver = zorv(2, "6", "ZPR4410", "H-1");
+  gone.nodeGone = true;
+  otherDriver.driver = "usbhid";
   const std::vector<Case> cases = {
       {"two printers of one model, different serials", kTwoOfOneModel, kTwoEntries, {"--devices"},
        kLp0 + lp0Z4410 +
@@ -150,7 +170,7 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
            byId("ZPR4410", "B-2") + "\town-serial\nlink\t/dev/usb/lp1\t/dev/" + byId("ZPR4410", "B-2") +
            "\nlink\t/dev/usb/lp1\t/dev/" + byPath("3") + "\nentry\tZ2200\t/dev/" + byId("ZPR4410", "B-2") +
            "\t/dev/usb/lp1\t\tunknown\n",
-       "", true},
+       "", {{"CUPS_SERVER", file("no-cupsd.sock")}}},
       {"check: a kernel name, another model, one printer twice", kTwoOfOneModel, kTwoEntries, {"--check"},
        "@:28: warning: the device path /dev/usb/lp0 of Z4410 is renumbered when printers come and go; /dev/" +
            byId("ZPR4410", "A-1") + " names the same printer for good\n@:32: warning: the device path /dev/" +
@@ -162,12 +182,15 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
        "zorvadmin: warning: /dev/usb/lp0 is renumbered when printers come and go; /dev/" + byId("ZPR2200", "C-3") +
            " names the same printer for good\nzorvadmin: warning: /dev/usb/lp0 leads to Zorv ZPR2200 (serial C-3, "
            "USB port 1-3), not Z4410's CUPS make and model Zorv ZPR4410, 1.0\n"},
-      {"no serial, an entry whose device is absent", {zorv(0, "4", "ZPR4410", "")},
+      {"no serial, an entry whose device is absent", noSerial,
        block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--devices", "--tsv"},
-       "device\t/dev/usb/lp0\tusb\t1-4\tZorv\tZPR4410\t\t/dev/" + byPath("4") + "\tno-serial\nlink\t/dev/usb/lp0\t/dev/" +
-           byPath("4") + "\nentry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\tZorv ZPR4410, 1.0\tmatches\n" +
-           "entry\tGone\t/dev/usb/lp5\t\t\tabsent\n",
-       ""},
+       noSerialTsv + "Zorv ZPR4410, 1.0\tmatches\nentry\tGone\t/dev/usb/lp5\t\t\tabsent\n", ""},
+      {"a scheduler that never answers", noSerial, block("Z4410", "/dev/usb/lp0"), {"--devices", "--tsv"},
+       noSerialTsv + "\tunknown\n", "", {{"CUPS_SERVER", file("silent.sock")}}},
+      {"-p of a queue CUPS does not know: no word on the printer", kRenumbered, "",
+       {"-p", "Unknown", "-o", "/dev/usb/lp0"}, "\n Unknown can't find in CUPS Spooler Entry!!\n\n", "", {}, 2},
+      {"an unreadable configuration", kRenumbered, "", {"--devices"}, "",
+       "zorvadmin: cannot read " + dir_.path() + ": Is a directory\n", {{"ZORV_CONF", dir_.path()}}, 3},
       {"two printers, one serial", kSameSerial, block("Gone", "/dev/usb/lp5") + block("Z2200", "/dev/usb/lp9"), {"--devices"},
        kLp0 + " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-2)\n Stable names : /dev/" + byId("ZPR4410", "S-1") +
            "\n                /dev/" + byPath("2") + "\n Note         : another printer reports the same serial, and a "
@@ -182,6 +205,11 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
            "..., USB port 1-5)\n Stable names : none\n Entry        : none\n\n",
        ""},
       {"no printer, no configuration", {}, "", {"--devices"}, " No printer devices.\n\n", ""},
+      {"gone while read, another driver's, a parallel port's", {gone, otherDriver, {0, "", "", "", {}}}, "",
+       {"--devices"},
+       " Device       : /dev/lp0 (parallel port)\n Printer      : a printer that does not say what it is (no serial)\n"
+       " Stable names : none\n Entry        : none\n\n",
+       ""},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
@@ -190,10 +218,11 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
     const RunResult result = runOn(row);
     std::string out = row.out;
     for (std::size_t at; (at = out.find("@:")) != std::string::npos;) out.replace(at, 1, conf());
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, row.status);
     EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, row.err);
   }
+  ::close(silent);
 }
 
 }  // namespace
