@@ -73,7 +73,6 @@ DeviceSurvey surveyDevices(const std::vector<PrinterEntry>& entries) {
   survey.devices = findPrinterDevices();
   survey.serialShared = sharedSerials(survey.devices);
   for (const PrinterEntry& entry : entries) {
-    if (entry.status == "Delete") continue;
     survey.entries.push_back({&entry, deviceFor(survey.devices, entry.devicePath.view()), {}, ModelVerdict::Unknown});
   }
   compareModels(survey);

@@ -2,6 +2,7 @@
 
 #include <libudev.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <fstream>
