@@ -8,7 +8,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh" g++ cmake ninja-build libcups2-dev libgtest-dev cups-daemon cups-client \
   util-linux time strace valgrind clang libclang-rt-14-dev \
   bash-completion pkg-config attr acl ansible-core dbus avahi-daemon avahi-utils \
-  dpkg-dev python3-venv python3-voluptuous pycodestyle pylint yamllint shellcheck
+  dpkg-dev python3-venv python3-voluptuous pycodestyle pylint yamllint shellcheck \
+  libudev-dev udev umockdev
 
 build() {  # build DIR [cmake options...]
   local dir=$1

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Includes point one way: io below config and spooler, admin on top. config
-# and spooler meet only through the scheduler seam.
+# Includes point one way: io below config, spooler and devices, admin on
+# top. config and spooler meet only through the scheduler seam.
 set -uo pipefail
 src=$(cd "$(dirname "$0")/../src" && pwd)
 failed=0
 passed=0
 # layer, then the directories its files may include from
-rules=("io:io" "config:io config" "spooler:io spooler config/queue_directory.h" "admin:io config spooler admin")
+rules=("io:io" "config:io config" "spooler:io spooler config/queue_directory.h" "devices:io devices" "admin:io config spooler devices admin")
 for rule in "${rules[@]}"; do
   layer=${rule%%:*}
   allowed=${rule#*:}

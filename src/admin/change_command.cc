@@ -7,6 +7,7 @@
 
 #include "admin/change_log.h"
 #include "admin/check.h"
+#include "admin/device_survey.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
@@ -178,6 +179,8 @@ int runClassic(const AdminContext& context, const LongOptions& options) {
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
+  // Which printer the device path leads to; asked before the lock, too.
+  if (context.command == AdminCommand::Add) warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   LockedRead locked;
   const int status = readUnderLock(files, queues, {kindOf(context, options), keeping, context.printerName}, locked);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_pass.h"
 #include "io/file_descriptor.h"
@@ -20,8 +21,9 @@ namespace zorv {
 namespace {
 
 // Findings are printed by line; at one line, those about the line itself
-// come first, then the settings, then the block that opens there.
-enum class Rank { Line, Setting, Entry };
+// come first, then the settings, then the block that opens there, then the
+// printer its device path leads to.
+enum class Rank { Line, Setting, Entry, Device };
 
 struct Finding {
   int line;
@@ -32,6 +34,9 @@ struct Finding {
 
 // A file of any size is checked through, but not one that never ends.
 constexpr std::uint64_t kMaxCheckedBytes = std::uint64_t{1} << 30;
+// The printers behind the entries are looked at for this many blocks; a
+// real configuration has far fewer, and memory stays bounded.
+constexpr std::size_t kMaxSurveyedEntries = 4096;
 
 // Queue names need no scheduler for a lookup in the file itself.
 class EveryQueue final : public QueueDirectory {
@@ -62,23 +67,24 @@ std::vector<Finding> settingsFindings(const ConfigSettings& settings) {
   return findings;
 }
 
+bool printsBefore(const Finding& a, const Finding& b) { return a.line != b.line ? a.line < b.line : a.rank < b.rank; }
+
 // Prints findings in line order as the pass goes: those met since the last
 // block closed wait for it, as the block's own finding precedes the lines
-// inside it. Memory holds one block's findings, whatever the file's size.
+// inside it. Memory holds one block's findings, whatever the file's size;
+// the findings known before the pass (settings, printers) join in order.
 class FindingPrinter {
  public:
-  FindingPrinter(std::string path, std::vector<Finding> settings) : path_(std::move(path)), settings_(std::move(settings)) {}
+  FindingPrinter(std::string path, std::vector<Finding> known) : path_(std::move(path)), known_(std::move(known)) {
+    std::stable_sort(known_.begin(), known_.end(), printsBefore);
+  }
 
   void add(Finding finding) { pending_.push_back(std::move(finding)); }
 
-  // Prints what is pending, and the settings findings before line.
-  void flushBefore(int line) {
-    while (nextSetting_ < settings_.size() && settings_[nextSetting_].line < line) {
-      pending_.push_back(settings_[nextSetting_++]);
-    }
-    std::stable_sort(pending_.begin(), pending_.end(), [](const Finding& a, const Finding& b) {
-      return a.line != b.line ? a.line < b.line : a.rank < b.rank;
-    });
+  // Prints what is pending, and the findings known before, through line.
+  void flushThrough(int line) {
+    while (nextKnown_ < known_.size() && known_[nextKnown_].line <= line) pending_.push_back(known_[nextKnown_++]);
+    std::stable_sort(pending_.begin(), pending_.end(), printsBefore);
     for (const Finding& finding : pending_) {
       std::printf("%s:%d: %s\n", path_.c_str(), finding.line, finding.message.c_str());
       wrong_ = wrong_ || !finding.warning;
@@ -86,13 +92,13 @@ class FindingPrinter {
     pending_.clear();
   }
 
-  void flushAll() { flushBefore(INT_MAX); }
+  void flushAll() { flushThrough(INT_MAX); }
   bool wrong() const { return wrong_; }
 
  private:
   std::string path_;
-  std::vector<Finding> settings_;
-  std::size_t nextSetting_ = 0;
+  std::vector<Finding> known_;
+  std::size_t nextKnown_ = 0;
   std::vector<Finding> pending_;
   bool wrong_ = false;
 };
@@ -129,7 +135,7 @@ class EntryChecker {
       out_.add({entry.line, "the CUPS scheduler knows no queue " + queue});
     }
     checkDevice(entry, out_);
-    out_.flushBefore(entry.line);
+    out_.flushThrough(entry.closeLine);
   }
 
  private:
@@ -139,6 +145,24 @@ class EntryChecker {
   int blocks_ = 0;
 };
 
+// The settings, and the printers behind the first entries: what only the
+// whole file tells, known before the findings of the blocks are streamed.
+int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
+  EveryQueue every;
+  std::vector<PrinterEntry> entries;
+  PassObserver observer;
+  observer.entry = [&entries](const PrinterEntry& entry) {
+    if (entries.size() < kMaxSurveyedEntries) entries.push_back(entry);
+  };
+  const ConfigRead read = readConfig(files, every, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
+  if (read.result != PassResult::Ok) return kExitFileError;
+  known = settingsFindings(read.content.settings);
+  for (DeviceWarning& warning : deviceWarnings(entries)) {
+    known.push_back({warning.line, std::move(warning.message), true, Rank::Device});
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 const char* deviceProblem(const std::string& path) {
@@ -147,18 +171,17 @@ const char* deviceProblem(const std::string& path) {
   return S_ISCHR(info.st_mode) ? nullptr : "is not a character device";
 }
 
-// Two passes: the settings first (they decide findings that print before
-// the blocks' ones), then the blocks and lines, streamed.
+// Two passes: what only the whole file tells first, then the blocks and
+// lines, streamed.
 int checkConfig(const std::string& path) {
   const ConfigFiles files = configFilesFor(path);
   if (checkLinksFollowed(files) != 0) return kExitFileError;
-  EveryQueue every;
-  const ConfigRead settings = readConfig(files, every, {EntryKeeping::TableOnly, MissingFile::IsAnError, {}, nullptr, kMaxCheckedBytes});
-  if (settings.result != PassResult::Ok) return kExitFileError;
+  std::vector<Finding> known;
+  if (findingsKnownBefore(files, known) != kExitOk) return kExitFileError;
 
   CupsQueueDirectory queues;
   queues.lookUp(queueNamesIn(files, EntryKeeping::All));
-  FindingPrinter out(path, settingsFindings(settings.content.settings));
+  FindingPrinter out(path, std::move(known));
   EntryChecker entries(queues, out);
   PassObserver observer;
   observer.finding = [&out](const LineFinding& finding) { out.add({finding.line, finding.message, false, Rank::Line}); };

@@ -32,6 +32,7 @@ bool parseLongOption(int argc, const char* const* argv, int& i, LongOptions& opt
   if (argument == "--tsv") return options.tsv = true;
   if (argument == "--quiet") return options.quiet = true;
   if (argument == "--restore") return setMode(options, RunMode::Restore);
+  if (argument == "--devices") return setMode(options, RunMode::Devices);
   if (argument == "--help") return setMode(options, RunMode::Help);
   if (argument == "--version") return setMode(options, RunMode::Version);
   if (takesValue(argument, "--check", value)) {
@@ -75,6 +76,9 @@ const char* conflictIn(const ParsedCommandLine& parsed) {
         return "--check and --get cannot go with other options";
       }
       return nullptr;
+    case RunMode::Devices:
+      if (classicArguments || options.dryRun || options.quiet) return "--devices goes only with --tsv";
+      return nullptr;
     case RunMode::Restore:
       if (classicArguments || options.dryRun) return "--restore cannot go with a change";
       return nullptr;
@@ -114,6 +118,8 @@ void printHelp() {
   std::printf("  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n");
   std::printf("  --quiet         with -p or -x: no listing on success (since 1.1)\n");
   std::printf("  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n");
+  std::printf("  --devices       list the printer devices, their stable names and the entries that lead\n"
+              "                  to each; with --tsv for scripts (since 1.2)\n");
 }
 
 void parseOptions(int argc, const char* const* argv, AdminContext& context) {

@@ -15,7 +15,7 @@ namespace zorv {
 // (add and remove), "-o" as the device path. A later option wins.
 void parseOptions(int argc, const char* const* argv, AdminContext& context);
 
-enum class RunMode { Classic, Check, Get, Restore, Help, Version };
+enum class RunMode { Classic, Check, Get, Restore, Devices, Help, Version };
 
 struct LongOptions {
   RunMode mode = RunMode::Classic;

@@ -10,6 +10,7 @@
 #include "admin/change_command.h"
 #include "admin/check.h"
 #include "admin/context.h"
+#include "admin/devices_command.h"
 #include "admin/operands.h"
 #include "admin/options.h"
 #include "admin/process_guard.h"
@@ -36,6 +37,7 @@ int answerQuestion(const LongOptions& options) {
     case RunMode::Get:
       if (const int status = checkOperand("queue name", options.getQueue); status != kExitOk) return status;
       return printDevicePath(checkedPath(options), options.getQueue);
+    case RunMode::Devices: return printDevices(options.tsv);
     case RunMode::Restore:
     case RunMode::Classic: break;
   }

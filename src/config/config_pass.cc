@@ -174,6 +174,7 @@ class ConfigPass {
   int closePrinterBlock(const Line& line) {
     if (section_ != ConfigSection::Printer) return enterSection(ConfigSection::None, line);
     section_ = ConfigSection::None;
+    block_.closeLine = lineNumber_;
     // A block of the queue that has no device path line gets one.
     if (inTarget_ && adding() && !targetDeviceWritten_ && writeDevicePath() != 0) return -1;
     if (inTarget_ && removing()) copyText(block_.status, kStatusDelete);

@@ -23,6 +23,7 @@ enum class ConfigSection { None = 0, Path = 1, Printer = 2, Ports = 3 };
 struct PrinterEntry {
   int line = 0;            // of the block's opening tag, from 1
   int devicePathLine = 0;  // of its last DevicePath line; 0 when it has none
+  int closeLine = 0;       // of its closing tag; 0 for a block the rewrite added
   TextField spooler;     // the queue name of the block
   TextField devicePath;
   TextField status;      // "invalid Spool Name", "Modified", "Delete", "New!!" or empty

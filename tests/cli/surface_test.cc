@@ -66,6 +66,8 @@ TEST_F(SurfaceTest, RefusedCommandLinesPrintUsageAndTouchNothing) {
       {"--dry-run"},
       {"--quiet"},
       {"--dry-run", "-o", "x"},
+      {"--devices", "-x", "Q1"},
+      {"--devices", "--quiet"},
   };
   for (const auto& args : refused) {
     SCOPED_TRACE(::testing::PrintToString(args));

@@ -56,11 +56,12 @@ fi
 
 # A fake / for -o: the completion reads ZORVADMIN_COMPLETION_ROOT instead.
 root=$work/root
-mkdir -p "$root/dev/usb/by-id"
+mkdir -p "$root/dev/usb/by-id" "$root/dev/usb/by-path"
 touch "$root/dev/usb/lp0" "$root/dev/usb/lp1" "$root/dev/lp0" "$root/dev/printer0" "$root/dev/ttyS0"
 ln -s ../lp1 "$root/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00"
 ln -s ../lp0 "$root/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0"
 ln -s ../lp9 "$root/dev/usb/by-id/usb-Unplugged-if00"
+ln -s ../lp0 "$root/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp"
 export ZORVADMIN_COMPLETION_ROOT=$root
 
 # Files for --check and for the -o fallback, in the working directory.
@@ -93,25 +94,27 @@ split_words() {
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
 }
 
-# Prints the sorted replies for LINE (the cursor at its end), comma-separated.
+# Prints the replies for LINE (the cursor at its end), comma-separated, sorted
+# unless ORDER is given.
 complete_line() {
   split_words "$1"
   COMP_LINE=$1
   COMP_POINT=${#1}
   COMPREPLY=()
   _zorvadmin "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>/dev/null
-  ((${#COMPREPLY[@]})) && printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd, -
+  ((${#COMPREPLY[@]})) || return 0
+  if [ -n "${2-}" ]; then printf '%s\n' "${COMPREPLY[@]}"; else printf '%s\n' "${COMPREPLY[@]}" | sort; fi | paste -sd, -
 }
 
 # when | command line, the cursor at its end | expected replies, comma-separated
-#   when: any, stub (only the stub's extra names), helpers (needs
+#   when: any, order (replies in this order), stub (only the stub's extra names), helpers (needs
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
-any|zorvadmin |--check,--dry-run,--tsv,--get,--quiet,--restore,--help,--version,-p,-o,-x
-any|zorvadmin --d|--dry-run
-any|zorvadmin --dry-run --|--check,--tsv,--get,--quiet,--restore
-any|zorvadmin --tsv --dry-run -|--check,--get,--quiet,--restore,-p,-o,-x
+any|zorvadmin |--check,--dry-run,--tsv,--get,--quiet,--restore,--devices,--help,--version,-p,-o,-x
+any|zorvadmin --d|--dry-run,--devices
+any|zorvadmin --dry-run --|--check,--tsv,--get,--quiet,--restore,--devices
+any|zorvadmin --tsv --dry-run -|--check,--get,--quiet,--restore,--devices,-p,-o,-x
 any|zorvadmin -- -|-p,-o,-x
 any|zorvadmin -p Office -|-p,-o,-x
 any|zorvadmin -p Office -o /dev/usb/lp0 |-p,-o,-x
@@ -131,7 +134,7 @@ stub|zorvadmin -x Front\ |Front\ Desk
 stub|zorvadmin --get Ba|Back\\Office
 absent|zorvadmin -x |
 absent|zorvadmin --get O|
-any|zorvadmin -o |/dev/lp0,/dev/printer0,/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0,/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00,/dev/usb/lp0,/dev/usb/lp1
+order|zorvadmin -o |/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0,/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00,/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp,/dev/usb/lp0,/dev/usb/lp1,/dev/lp0,/dev/printer0
 any|zorvadmin -p Office -o /dev/usb/l|/dev/usb/lp0,/dev/usb/lp1
 any|zorvadmin -o /dev/usb/by-id/usb-Zorv_ZPR4|/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00
 any|zorvadmin -o /dev/p|/dev/printer0
@@ -172,8 +175,12 @@ run_cases() {  # run_cases plain|helpers stub|real
       helpers) [ "$mode" = helpers ] || continue ;;
     esac
     if [ "$when" = absent ]; then export ZORV_CONF=$work/absent.conf; else export ZORV_CONF=$conf; fi
-    expected=$(printf '%s' "$expected" | tr , '\n' | sort | paste -sd, -)
-    got=$(complete_line "$line")
+    if [ "$when" = order ]; then
+      got=$(complete_line "$line" ordered)
+    else
+      expected=$(printf '%s' "$expected" | tr , '\n' | sort | paste -sd, -)
+      got=$(complete_line "$line")
+    fi
     if [ "$got" = "$expected" ]; then
       echo "PASS [$mode/$tool] '$line'"
     else

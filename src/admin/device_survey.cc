@@ -1,0 +1,134 @@
+#include "admin/device_survey.h"
+
+#include <cstdio>
+#include <map>
+
+#include "spooler/queue_models.h"
+
+namespace zorv {
+namespace {
+
+std::vector<bool> sharedSerials(const std::vector<PrinterDevice>& devices) {
+  std::map<std::string, int> counts;
+  for (const PrinterDevice& device : devices) {
+    if (!device.identity.serial.empty()) ++counts[device.identity.serial];
+  }
+  std::vector<bool> shared;
+  for (const PrinterDevice& device : devices) {
+    shared.push_back(!device.identity.serial.empty() && counts[device.identity.serial] > 1);
+  }
+  return shared;
+}
+
+std::optional<std::size_t> deviceFor(const std::vector<PrinterDevice>& devices, std::string_view path) {
+  const std::optional<dev_t> number = characterDeviceNumber(std::string(path));
+  if (!number) return std::nullopt;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (devices[i].number == *number) return i;
+  }
+  return std::nullopt;
+}
+
+void compareModels(DeviceSurvey& survey) {
+  std::vector<std::string> queues;
+  std::vector<EntryDevice*> asked;
+  for (EntryDevice& entry : survey.entries) {
+    if (!entry.device || survey.devices[*entry.device].identity.model.empty()) continue;
+    queues.emplace_back(entry.entry->spooler.view());
+    asked.push_back(&entry);
+  }
+  const QueueModels models = askQueueModels(queues);
+  if (!models.answered) return;
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    EntryDevice& entry = *asked[i];
+    entry.makeAndModel = models.models[i];
+    entry.verdict = compareModel(survey.devices[*entry.device].identity.model, entry.makeAndModel);
+  }
+}
+
+// The stable name to suggest for an entry that names the kernel's node.
+std::string betterName(const DeviceSurvey& survey, const EntryDevice& entry) {
+  if (!entry.device) return {};
+  const PrinterDevice& device = survey.devices[*entry.device];
+  if (entry.entry->devicePath.view() != device.node) return {};
+  return stableName(device, survey.serialShared[*entry.device]);
+}
+
+std::string renumbered(std::string_view path, const std::string& stable) {
+  return std::string(path) + " is renumbered when printers come and go; " + escapeText(stable) +
+         " names the same printer for good";
+}
+
+std::string otherModel(const DeviceSurvey& survey, const EntryDevice& entry) {
+  return "leads to " + describePrinter(survey.devices[*entry.device]) + ", not " +
+         escapeText(entry.entry->spooler.view()) + "'s CUPS make and model " + shownText(entry.makeAndModel);
+}
+
+int lineOf(const PrinterEntry& entry) { return entry.devicePathLine > 0 ? entry.devicePathLine : entry.line; }
+
+}  // namespace
+
+DeviceSurvey surveyDevices(const std::vector<PrinterEntry>& entries) {
+  DeviceSurvey survey;
+  survey.devices = findPrinterDevices();
+  survey.serialShared = sharedSerials(survey.devices);
+  for (const PrinterEntry& entry : entries) {
+    survey.entries.push_back({&entry, deviceFor(survey.devices, entry.devicePath.view()), {}, ModelVerdict::Unknown});
+  }
+  compareModels(survey);
+  return survey;
+}
+
+std::string describePrinter(const PrinterDevice& device) {
+  const DeviceIdentity& id = device.identity;
+  std::string name = shownText(id.make);
+  if (!id.model.empty()) name += (name.empty() ? "" : " ") + shownText(id.model);
+  if (name.empty()) name = "a printer that does not say what it is";
+  std::string details = id.serial.empty() ? "no serial" : "serial " + shownText(id.serial);
+  if (!device.portPath.empty()) details += ", USB port " + escapeText(device.portPath);
+  return name + " (" + details + ")";
+}
+
+std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries) {
+  const DeviceSurvey survey = surveyDevices(entries);
+  std::vector<DeviceWarning> warnings;
+  std::map<std::size_t, const PrinterEntry*> firstOnDevice;
+  for (const EntryDevice& entry : survey.entries) {
+    if (!entry.device) continue;
+    const PrinterEntry& config = *entry.entry;
+    const std::string path = "the device path " + std::string(config.devicePath.view()) + " of " +
+                             std::string(config.spooler.view());
+    if (const std::string stable = betterName(survey, entry); !stable.empty()) {
+      warnings.push_back({lineOf(config), "warning: " + renumbered(path, stable)});
+    }
+    if (entry.verdict == ModelVerdict::Differs) {
+      warnings.push_back({lineOf(config), "warning: " + path + " " + otherModel(survey, entry)});
+    }
+    const auto [first, isFirst] = firstOnDevice.emplace(*entry.device, &config);
+    if (!isFirst) {
+      warnings.push_back({lineOf(config), "warning: " + std::string(config.spooler.view()) +
+                                              " leads to the same printer as " +
+                                              std::string(first->second->spooler.view()) + " (line " +
+                                              std::to_string(first->second->line) + ")"});
+    }
+  }
+  return warnings;
+}
+
+void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePath, CupsQueueDirectory& queues) {
+  if (devicePath.empty() || !queues.knows(queue)) return;
+  std::vector<PrinterEntry> entries{freshEntry()};
+  copyText(entries[0].spooler, queues.spelling(queue));
+  copyText(entries[0].devicePath, devicePath);
+  const DeviceSurvey survey = surveyDevices(entries);
+  const EntryDevice& entry = survey.entries[0];
+  if (const std::string stable = betterName(survey, entry); !stable.empty()) {
+    std::fprintf(stderr, "zorvadmin: warning: %s\n", renumbered(devicePath, stable).c_str());
+  }
+  if (entry.verdict == ModelVerdict::Differs) {
+    std::fprintf(stderr, "zorvadmin: warning: %s %s\n", std::string(devicePath).c_str(),
+                 otherModel(survey, entry).c_str());
+  }
+}
+
+}  // namespace zorv

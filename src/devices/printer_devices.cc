@@ -1,0 +1,129 @@
+#include "devices/printer_devices.h"
+
+#include <libudev.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string_view>
+#include <tuple>
+
+namespace zorv {
+namespace {
+
+struct UdevUnref {
+  void operator()(udev* handle) const { udev_unref(handle); }
+  void operator()(udev_enumerate* handle) const { udev_enumerate_unref(handle); }
+  void operator()(udev_device* handle) const { udev_device_unref(handle); }
+};
+using Udev = std::unique_ptr<udev, UdevUnref>;
+using UdevEnumerate = std::unique_ptr<udev_enumerate, UdevUnref>;
+using UdevDevice = std::unique_ptr<udev_device, UdevUnref>;
+
+std::string text(const char* value) { return value != nullptr ? value : ""; }
+
+std::string attribute(udev_device* device, const char* name) {
+  return device != nullptr ? text(udev_device_get_sysattr_value(device, name)) : "";
+}
+
+void fillGaps(DeviceIdentity& identity, const DeviceIdentity& fallback) {
+  if (identity.make.empty()) identity.make = fallback.make;
+  if (identity.model.empty()) identity.model = fallback.model;
+  if (identity.serial.empty()) identity.serial = fallback.serial;
+}
+
+// The parents are owned by the child device; they need no unref.
+bool fillUsbIdentity(udev_device* device, PrinterDevice& printer) {
+  udev_device* interface = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_interface");
+  if (interface == nullptr || text(udev_device_get_driver(interface)) != "usblp") return false;
+  printer.identity = parseDeviceId(attribute(interface, "ieee1284_id"));
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  fillGaps(printer.identity, {attribute(usb, "manufacturer"), attribute(usb, "product"), attribute(usb, "serial")});
+  if (usb != nullptr) printer.portPath = text(udev_device_get_sysname(usb));
+  return true;
+}
+
+// The kernel shows a parallel printer's Device ID only under /proc, for
+// the port the lp device of the same number usually drives.
+void fillParallelIdentity(udev_device* device, PrinterDevice& printer) {
+  const char* number = udev_device_get_sysnum(device);
+  if (number == nullptr) return;
+  std::ifstream in(std::string("/proc/sys/dev/parport/parport") + number + "/autoprobe");
+  std::string id;
+  std::getline(in, id);
+  printer.identity = parseDeviceId(id);
+}
+
+std::optional<PrinterDevice> readPrinter(udev* context, const char* syspath) {
+  UdevDevice device(udev_device_new_from_syspath(context, syspath));
+  if (!device) return std::nullopt;
+  PrinterDevice printer;
+  printer.node = text(udev_device_get_devnode(device.get()));
+  const std::string subsystem = text(udev_device_get_subsystem(device.get()));
+  if (subsystem == "usbmisc") {
+    if (!fillUsbIdentity(device.get(), printer)) return std::nullopt;
+  } else {
+    printer.port = PrinterPort::Parallel;
+    fillParallelIdentity(device.get(), printer);
+  }
+  for (udev_list_entry* link = udev_device_get_devlinks_list_entry(device.get()); link != nullptr;
+       link = udev_list_entry_get_next(link)) {
+    printer.links.push_back(text(udev_list_entry_get_name(link)));
+  }
+  std::sort(printer.links.begin(), printer.links.end());
+  // Gone while it was read: absent, like a printer unplugged a moment earlier.
+  const std::optional<dev_t> number = characterDeviceNumber(printer.node);
+  if (printer.node.empty() || !number) return std::nullopt;
+  printer.number = *number;
+  return printer;
+}
+
+}  // namespace
+
+std::vector<PrinterDevice> findPrinterDevices() {
+  std::vector<PrinterDevice> printers;
+  Udev context(udev_new());
+  if (!context) return printers;
+  UdevEnumerate enumerate(udev_enumerate_new(context.get()));
+  if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "usbmisc") < 0 ||
+      udev_enumerate_add_match_subsystem(enumerate.get(), "printer") < 0 ||
+      udev_enumerate_scan_devices(enumerate.get()) < 0) {
+    return printers;
+  }
+  for (udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate.get()); entry != nullptr;
+       entry = udev_list_entry_get_next(entry)) {
+    if (std::optional<PrinterDevice> printer = readPrinter(context.get(), udev_list_entry_get_name(entry))) {
+      printers.push_back(std::move(*printer));
+    }
+  }
+  std::sort(printers.begin(), printers.end(), [](const PrinterDevice& a, const PrinterDevice& b) {
+    return std::tuple(a.port, major(a.number), minor(a.number)) < std::tuple(b.port, major(b.number), minor(b.number));
+  });
+  return printers;
+}
+
+std::optional<dev_t> characterDeviceNumber(const std::string& path) {
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+  return info.st_rdev;
+}
+
+StableKind stableKind(const std::string& link) {
+  if (link.starts_with("/dev/usb/by-id/")) return StableKind::ById;
+  if (link.starts_with("/dev/usb/by-path/")) return StableKind::ByPath;
+  return StableKind::Other;
+}
+
+std::string stableName(const PrinterDevice& device, bool serialShared) {
+  for (const StableKind wanted : {StableKind::ById, StableKind::ByPath, StableKind::Other}) {
+    if (wanted == StableKind::ById && serialShared) continue;
+    for (const std::string& link : device.links) {
+      if (stableKind(link) == wanted) return link;
+    }
+  }
+  return {};
+}
+
+}  // namespace zorv

@@ -1,0 +1,45 @@
+// The printer character devices present on this machine, as udev sees them:
+// USB printers (usblp, /dev/usb/lpN) and parallel-port printers (/dev/lpN),
+// each with the names udev made for it and who the printer says it is.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devices/device_id.h"
+
+namespace zorv {
+
+enum class PrinterPort { Usb, Parallel };
+
+struct PrinterDevice {
+  PrinterPort port = PrinterPort::Usb;
+  std::string node;                // the kernel's name, such as /dev/usb/lp0
+  dev_t number = 0;                // of the node, from stat
+  std::vector<std::string> links;  // every link udev made for it, sorted
+  DeviceIdentity identity;         // from the Device ID, else the USB descriptors
+  std::string portPath;            // the USB port, such as 1-1.4; empty for parallel
+};
+
+// Ordered by port kind, then device number. A device that goes away while
+// it is being read is left out.
+std::vector<PrinterDevice> findPrinterDevices();
+
+// The device number path leads to after links are followed, when it is a
+// character device.
+std::optional<dev_t> characterDeviceNumber(const std::string& path);
+
+enum class StableKind { ById, ByPath, Other };
+
+// Which of the package's udev names a link is.
+StableKind stableKind(const std::string& link);
+
+// The name to use for the device in a configuration: its by-id link, or
+// its by-path link when the serial is not its own (serialShared) or there
+// is no by-id link, or any other link udev made; empty when it has none.
+std::string stableName(const PrinterDevice& device, bool serialShared);
+
+}  // namespace zorv

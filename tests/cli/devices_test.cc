@@ -1,0 +1,229 @@
+// --devices and the printer warnings of -p and --check, through the real
+// binary on mocked machines: umockdev's device tree, and udev's database in
+// a private /run of a private mount namespace (the real /run and /dev are
+// never touched).
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/cli_fixture.h"
+
+namespace zorv::test {
+namespace {
+
+struct MockPrinter {
+  int minor;                       // /dev/usb/lpN, device 180:N
+  std::string port;                // the port on USB bus 1; empty: the parallel port's /dev/lpN
+  std::string id;                  // ieee1284_id; written as hex, so any byte goes
+  std::string serial;              // the USB descriptor's
+  std::vector<std::string> links;  // what udev made, under /dev
+  std::string driver = "usblp";
+  bool nodeGone = false;           // unplugged while it is read
+};
+
+std::string byId(const std::string& model, const std::string& serial) {
+  return "usb/by-id/usb-Zorv_" + model + "_" + serial + "-lp";
+}
+std::string byPath(const std::string& port) { return "usb/by-path/pci-0000:00:14.0-usb-0:" + port + ":1.0-lp"; }
+
+MockPrinter zorv(int minor, const std::string& port, const std::string& model, const std::string& serial,
+                 bool ownsById = true) {
+  MockPrinter printer{minor, port, "MFG:Zorv;MDL:" + model + ";" + (serial.empty() ? "" : "SN:" + serial + ";"),
+                      serial, {byPath(port)}};
+  if (!serial.empty() && ownsById) printer.links.insert(printer.links.begin(), byId(model, serial));
+  return printer;
+}
+
+std::string hex(const std::string& bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(c));
+    out += two;
+  }
+  return out;
+}
+
+// The USB device, its printer interface bound to usblp, and the usbmisc node.
+std::string description(const MockPrinter& p) {
+  const std::string n = std::to_string(p.minor);
+  if (p.port.empty()) {
+    return "P: /devices/virtual/printer/lp" + n + "\nN: lp" + n + "\nE: DEVNAME=/dev/lp" + n +
+           "\nE: SUBSYSTEM=printer\nE: MAJOR=6\nE: MINOR=" + n + "\nA: dev=6:" + n + "\n\n";
+  }
+  const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + p.port;
+  const std::string interface = usb + "/1-" + p.port + ":1.0";
+  return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: manufacturer=Zorv\nA: product=USB Printer\n" +
+         "A: serial=" + p.serial + "\n\nP: " + interface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
+         "L: driver=../../../../../bus/usb/drivers/" + p.driver + "\nH: ieee1284_id=" + hex(p.id) + "\n\nP: " +
+         interface + "/usbmisc/lp" + n + (p.nodeGone ? "" : "\nN: usb/lp" + n) + "\nE: DEVNAME=/dev/usb/lp" + n +
+         "\nE: SUBSYSTEM=usbmisc\nE: MAJOR=180\nE: MINOR=" + n + "\nA: dev=180:" + n + "\n\n";
+}
+
+std::string block(const std::string& queue, const std::string& path) {
+  return "<Printer " + queue + ">\nDevicePath " + path + "\n</Printer>\n\n";
+}
+
+const std::vector<MockPrinter> kTwoOfOneModel = {zorv(0, "2", "ZPR4410", "A-1"), zorv(1, "3", "ZPR4410", "B-2")};
+// Z4410 named lp0 when its printer was there; lp0 is now the other model.
+const std::vector<MockPrinter> kRenumbered = {zorv(0, "3", "ZPR2200", "C-3"), zorv(1, "2", "ZPR4410", "A-1")};
+const std::vector<MockPrinter> kSameSerial = {zorv(0, "2", "ZPR4410", "S-1"), zorv(1, "3", "ZPR4410", "S-1", false)};
+const std::string kHostileId = "MFG:Zo\trv\n\x1b[2J;SN:\xff\xfe" + std::string(3000, 'x') + "\xc3\xa9" +
+                               std::string(2000, 'y') + ";MDL";
+const std::string kTwoEntries = block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/" + byId("ZPR4410", "B-2")) +
+                                block("Q1", "/dev/" + byPath("2"));
+const std::string kLp0 = " Device       : /dev/usb/lp0 (USB)\n";
+const std::string kLp1 = " Device       : /dev/usb/lp1 (USB)\n";
+
+struct Case {
+  const char* name;
+  std::vector<MockPrinter> printers;
+  std::string blocks;  // none: no configuration file
+  std::vector<std::string> args;
+  std::string out;
+  std::string err;
+  std::map<std::string, std::string> env = {};  // over the shared scheduler's and ZORV_CONF
+  int status = 0;
+};
+
+class DevicesTest : public CliTest {
+ protected:
+  static void SetUpTestSuite() {
+    for (const auto& [queue, model] : {std::pair{"Z4410", "ZPR4410"}, std::pair{"Z2200", "ZPR2200"}}) {
+      TempDir ppd;
+      writeFile(ppd.file("q.ppd"), "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n"
+                                   "*LanguageEncoding: ISOLatin1\n*Manufacturer: \"Zorv\"\n*NickName: \"Zorv " +
+                                       std::string(model) + ", 1.0\"\n*ModelName: \"Zorv " + model + "\"\n");
+      const RunResult added = runProgram({"lpadmin", "-p", queue, "-v", "usb://Zorv/" + std::string(model), "-E", "-P",
+                                          ppd.file("q.ppd")},
+                                         CupsScheduler::shared().clientEnv());
+      ASSERT_EQ(added.status, 0) << added.err;
+    }
+  }
+
+  // Runs the binary in a mount namespace whose /run holds udev's database
+  // for the printers, under umockdev-run with the printers' device tree;
+  // each link udev made is made known to the testbed, so stat follows it.
+  RunResult runOn(const Case& row) const {
+    std::string tree, links, db = "mount -t tmpfs tmpfs /run && mkdir -p /run/udev/data\n";
+    for (const MockPrinter& p : row.printers) {
+      tree += description(p);
+      for (const std::string& link : p.links) {
+        std::string node = link;
+        std::replace(node.begin(), node.end(), '/', '_');
+        db += "echo S:" + link + " >>/run/udev/data/c180:" + std::to_string(p.minor) + "\n";
+        links += "mkdir -p \"$UMOCKDEV_DIR/dev/" + link.substr(0, link.rfind('/')) + "\" && ln -s ../lp" +
+                 std::to_string(p.minor) + " \"$UMOCKDEV_DIR/dev/" + link + "\" && ln -s 180:" +
+                 std::to_string(p.minor) + " \"$UMOCKDEV_DIR/dev/.node/" + node + "\"\n";
+      }
+    }
+    writeFile(file("tree.umockdev"), tree);
+    writeFile(file("links.sh"), links + "exec \"$@\"\n");
+    writeFile(file("mock.sh"), db + "exec umockdev-run -d " + file("tree.umockdev") + " -- sh " + file("links.sh") +
+                                   " \"$@\"\n");
+    std::vector<std::string> command{"unshare", "-m", "sh", file("mock.sh"), zorvadminPath()};
+    command.insert(command.end(), row.args.begin(), row.args.end());
+    std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
+    env["ZORV_CONF"] = conf();
+    for (const auto& [name, value] : row.env) env[name] = value;
+    // umockdev-run preloads its library ahead of the sanitizer build's
+    // runtime, which otherwise refuses to start; they work together.
+    env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    return runProgram(command, env);
+  }
+};
+
+TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
+  const std::string lp0Z4410 = " Printer      : Zorv ZPR4410 (serial A-1, USB port 1-2)\n Stable names : /dev/" +
+                               byId("ZPR4410", "A-1") + "\n                /dev/" + byPath("2") + "\n";
+  // A scheduler that takes the connection and never answers.
+  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  file("silent.sock").copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  const std::vector<MockPrinter> noSerial = {zorv(0, "4", "ZPR4410", "")};
+  const std::string noSerialTsv = "device\t/dev/usb/lp0\tusb\t1-4\tZorv\tZPR4410\t\t/dev/" + byPath("4") +
+                                  "\tno-serial\nlink\t/dev/usb/lp0\t/dev/" + byPath("4") + "\nentry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t";
+  MockPrinter gone = zorv(1, "5", "ZPR4410", "G-1"), otherDriver = zorv(2, "6", "ZPR4410", "H-1");
+  gone.nodeGone = true;
+  otherDriver.driver = "usbhid";
+  const std::vector<Case> cases = {
+      {"two printers of one model, different serials", kTwoOfOneModel, kTwoEntries, {"--devices"},
+       kLp0 + lp0Z4410 +
+           " Entry        : Z4410 (/dev/usb/lp0); CUPS make and model: Zorv ZPR4410, 1.0; the model matches\n"
+           " Entry        : Q1 (/dev/" + byPath("2") + "); CUPS make and model: Local Raw Printer; the model cannot be told\n\n" +
+           kLp1 + " Printer      : Zorv ZPR4410 (serial B-2, USB port 1-3)\n Stable names : /dev/" +
+           byId("ZPR4410", "B-2") + "\n                /dev/" + byPath("3") + "\n Entry        : Z2200 (/dev/" +
+           byId("ZPR4410", "B-2") + "); CUPS make and model: Zorv ZPR2200, 1.0; the model differs\n\n",
+       ""},
+      {"the same, for scripts, the scheduler gone", kTwoOfOneModel, kTwoEntries, {"--devices", "--tsv"},
+       "device\t/dev/usb/lp0\tusb\t1-2\tZorv\tZPR4410\tA-1\t/dev/" + byId("ZPR4410", "A-1") + "\town-serial\n" +
+           "link\t/dev/usb/lp0\t/dev/" + byId("ZPR4410", "A-1") + "\nlink\t/dev/usb/lp0\t/dev/" + byPath("2") +
+           "\nentry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t\tunknown\nentry\tQ1\t/dev/" + byPath("2") +
+           "\t/dev/usb/lp0\t\tunknown\n" + "device\t/dev/usb/lp1\tusb\t1-3\tZorv\tZPR4410\tB-2\t/dev/" +
+           byId("ZPR4410", "B-2") + "\town-serial\nlink\t/dev/usb/lp1\t/dev/" + byId("ZPR4410", "B-2") +
+           "\nlink\t/dev/usb/lp1\t/dev/" + byPath("3") + "\nentry\tZ2200\t/dev/" + byId("ZPR4410", "B-2") +
+           "\t/dev/usb/lp1\t\tunknown\n",
+       "", {{"CUPS_SERVER", file("no-cupsd.sock")}}},
+      {"check: a kernel name, another model, one printer twice", kTwoOfOneModel, kTwoEntries, {"--check"},
+       "@:28: warning: the device path /dev/usb/lp0 of Z4410 is renumbered when printers come and go; /dev/" +
+           byId("ZPR4410", "A-1") + " names the same printer for good\n@:32: warning: the device path /dev/" +
+           byId("ZPR4410", "B-2") + " of Z2200 leads to Zorv ZPR4410 (serial B-2, USB port 1-3), not Z2200's CUPS "
+           "make and model Zorv ZPR2200, 1.0\n@:36: warning: Q1 leads to the same printer as Z4410 (line 27)\n",
+       ""},
+      {"renumbered: -p names lp0, now the other model", kRenumbered, "", {"--quiet", "-p", "Z4410", "-o", "/dev/usb/lp0"},
+       "",
+       "zorvadmin: warning: /dev/usb/lp0 is renumbered when printers come and go; /dev/" + byId("ZPR2200", "C-3") +
+           " names the same printer for good\nzorvadmin: warning: /dev/usb/lp0 leads to Zorv ZPR2200 (serial C-3, "
+           "USB port 1-3), not Z4410's CUPS make and model Zorv ZPR4410, 1.0\n"},
+      {"no serial, an entry whose device is absent", noSerial,
+       block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--devices", "--tsv"},
+       noSerialTsv + "Zorv ZPR4410, 1.0\tmatches\nentry\tGone\t/dev/usb/lp5\t\t\tabsent\n", ""},
+      {"a scheduler that never answers", noSerial, block("Z4410", "/dev/usb/lp0"), {"--devices", "--tsv"},
+       noSerialTsv + "\tunknown\n", "", {{"CUPS_SERVER", file("silent.sock")}}},
+      {"-p of a queue CUPS does not know: no word on the printer", kRenumbered, "",
+       {"-p", "Unknown", "-o", "/dev/usb/lp0"}, "\n Unknown can't find in CUPS Spooler Entry!!\n\n", "", {}, 2},
+      {"an unreadable configuration", kRenumbered, "", {"--devices"}, "",
+       "zorvadmin: cannot read " + dir_.path() + ": Is a directory\n", {{"ZORV_CONF", dir_.path()}}, 3},
+      {"two printers, one serial", kSameSerial, block("Gone", "/dev/usb/lp5") + block("Z2200", "/dev/usb/lp9"), {"--devices"},
+       kLp0 + " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-2)\n Stable names : /dev/" + byId("ZPR4410", "S-1") +
+           "\n                /dev/" + byPath("2") + "\n Note         : another printer reports the same serial, and a "
+           "by-id name leads to only one of them; use /dev/" + byPath("2") + "\n Entry        : none\n\n" + kLp1 +
+           " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-3)\n Stable names : /dev/" + byPath("3") +
+           "\n Note         : another printer reports the same serial, and a by-id name leads to only one of them; "
+           "use /dev/" + byPath("3") + "\n Entry        : none\n\n Not present  : Gone (/dev/usb/lp5)\n"
+           "                Z2200 (/dev/usb/lp9)\n\n",
+       ""},
+      {"a hostile Device ID, escaped and cut", {{0, "5", kHostileId, "", {}}}, "", {"--devices"},
+       kLp0 + " Printer      : Zo\\trv\\n\\x1b[2J USB Printer (serial \\xff\\xfe" + std::string(126, 'x') +
+           "..., USB port 1-5)\n Stable names : none\n Entry        : none\n\n",
+       ""},
+      {"no printer, no configuration", {}, "", {"--devices"}, " No printer devices.\n\n", ""},
+      {"gone while read, another driver's, a parallel port's", {gone, otherDriver, {0, "", "", "", {}}}, "",
+       {"--devices"},
+       " Device       : /dev/lp0 (parallel port)\n Printer      : a printer that does not say what it is (no serial)\n"
+       " Stable names : none\n Entry        : none\n\n",
+       ""},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(conf());
+    if (!row.blocks.empty()) writeConf(configWith(cupsRoot(), row.blocks));
+    const RunResult result = runOn(row);
+    std::string out = row.out;
+    for (std::size_t at; (at = out.find("@:")) != std::string::npos;) out.replace(at, 1, conf());
+    EXPECT_EQ(result.status, row.status);
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(result.err, row.err);
+  }
+  ::close(silent);
+}
+
+}  // namespace
+}  // namespace zorv::test
