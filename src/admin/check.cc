@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "admin/named_queues.h"
 #include "admin/run.h"
 #include "config/config_pass.h"
 #include "io/file_descriptor.h"
@@ -94,6 +96,7 @@ const char* deviceProblem(const std::string& path) {
 int checkConfig(const std::string& path) {
   const ConfigFiles files = configFilesFor(path);
   CupsQueueDirectory queues;
+  queues.lookUp(namedQueues(files.config, SIZE_MAX));
   std::vector<LineFinding> lineFindings;
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &lineFindings});
   if (read.result != PassResult::Ok) return kExitFileError;

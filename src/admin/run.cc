@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "admin/check.h"
 #include "admin/context.h"
 #include "admin/listing.h"
+#include "admin/named_queues.h"
 #include "admin/options.h"
 #include "admin/preview.h"
 #include "admin/process_guard.h"
@@ -228,12 +230,19 @@ void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) 
                files.config.c_str());
 }
 
+// Asked before the lock is taken: a slow scheduler never holds other runs.
+void lookUpNamedQueues(const AdminContext& context, const LongOptions& options, const ConfigFiles& files,
+                       CupsQueueDirectory& queues) {
+  std::vector<std::string> names = namedQueues(files.config, options.tsv ? SIZE_MAX : kMaxEntries);
+  if (context.command == AdminCommand::Add) names.emplace_back(context.printerName);
+  queues.lookUp(names);
+}
+
 int runClassic(AdminContext& context, const LongOptions& options) {
   if (const int status = checkOperandShape(context); status != kExitOk) return status;
   const ConfigFiles files = configFilesFromEnvironment();
   CupsQueueDirectory queues;
-  // Asked before the lock is taken: a slow scheduler never holds other runs.
-  queues.fetchLocalDestinations();
+  lookUpNamedQueues(context, options, files, queues);
   // Held until the run ends, so two runs never interleave their passes.
   FileDescriptor lock;
   const LockMode lockMode = context.command == AdminCommand::List ? LockMode::Shared : LockMode::Exclusive;
