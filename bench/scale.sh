@@ -92,7 +92,7 @@ profile() {
   shift 2
   eval "$setup" > "$ZORV_CONF"
   strace -f --seccomp-bpf -y -e trace=read -o "$work/strace" "$@" >/dev/null 2>&1 || true
-  conf_bytes[$key]=$(awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { print n + 0 }' "$work/strace")
+  conf_bytes[$key]=$(awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { printf "%d\n", n }' "$work/strace")
   eval "$setup" > "$ZORV_CONF"
   /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || true
   peak_kib[$key]=$(tail -n 1 "$work/rss")
@@ -106,7 +106,7 @@ scale_size() {
   local q="Q$((n / 2))"
   labels=() setups=() arguments=()
   add_case "list" "scale_config $n" "-o none"
-  add_case "modify" "scale_config $n" "-p Q$((n / 3)) -o /dev/usb/lp0"
+  add_case "modify" "scale_config $n" "-p Q$((n / 16)) -o /dev/usb/lp0"
   add_case "--tsv" "scale_config $n" "--tsv"
   add_case "--check" "scale_config $n" "--check"
   add_case "list, one name unknown" "scale_config $n Nowhere" "-o none"

@@ -89,29 +89,34 @@ Reply askOne(http_t* http, const std::string& name, std::vector<std::string>& fo
   return Reply::Answered;
 }
 
+// The scheduler's own queues in one request, with the type filter
+// cupsEnumDests uses for them; at most limit of them (0 for all).
+SchedulerAnswer askList(http_t* http, int limit) {
+  ipp_t* request = newRequest(IPP_OP_CUPS_GET_PRINTERS);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_ENUM, "printer-type", 0);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_ENUM, "printer-type-mask", CUPS_PRINTER_DISCOVERED);
+  if (limit > 0) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", limit);
+  const Response response(cupsDoRequest(http, request, "/"));
+  SchedulerAnswer answer{AnswerPart::LocalAll, true, {}, {}};
+  // A scheduler without queues answers "not found".
+  const Reply reply = replyOf(response);
+  if (reply == Reply::Failed || (reply == Reply::NoSuchQueue && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)) {
+    return {AnswerPart::LocalAll, false, cupsLastErrorString(), {}};
+  }
+  addLocalQueues(response, answer.names);
+  return answer;
+}
+
+// A small scheduler is known whole from one short list, cheaper than a
+// request per name; on a large one the names are asked one by one.
 SchedulerAnswer askEach(http_t* http, const std::vector<std::string>& names) {
+  SchedulerAnswer first = askList(http, static_cast<int>(kNamesAskedOneByOne));
+  if (!first.answered || first.names.size() < kNamesAskedOneByOne) return first;
   SchedulerAnswer answer{AnswerPart::Local, true, {}, {}};
   for (const std::string& name : names) {
     if (askOne(http, name, answer.names) != Reply::Failed) continue;
     return {AnswerPart::Local, false, cupsLastErrorString(), {}};
   }
-  return answer;
-}
-
-// Every queue in one request, with the type filter cupsEnumDests uses for
-// the scheduler's own destinations.
-SchedulerAnswer askAll(http_t* http) {
-  ipp_t* request = newRequest(IPP_OP_CUPS_GET_PRINTERS);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_ENUM, "printer-type", 0);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_ENUM, "printer-type-mask", CUPS_PRINTER_DISCOVERED);
-  const Response response(cupsDoRequest(http, request, "/"));
-  SchedulerAnswer answer{AnswerPart::LocalAll, true, {}, {}};
-  // A scheduler without queues answers "not found".
-  if (replyOf(response) == Reply::Failed || (replyOf(response) == Reply::NoSuchQueue &&
-                                             cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)) {
-    return {AnswerPart::LocalAll, false, cupsLastErrorString(), {}};
-  }
-  if (response != nullptr) addLocalQueues(response, answer.names);
   return answer;
 }
 
@@ -162,7 +167,7 @@ void askScheduler(const SchedulerQuestion& question, int fd) {
     writeAllBytes(fd, encodeAnswer({AnswerPart::Local, false, connectFailure(errno), {}}));
     return;
   }
-  const SchedulerAnswer local = question.everyQueue ? askAll(http.get()) : askEach(http.get(), question.names);
+  const SchedulerAnswer local = question.everyQueue ? askList(http.get(), 0) : askEach(http.get(), question.names);
   writeAllBytes(fd, encodeAnswer(local));
   if (question.browse && local.answered && !allFound(question.names, local.names)) {
     writeAllBytes(fd, encodeAnswer(askWithBrowsing(http.get())));

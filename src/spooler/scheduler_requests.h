@@ -13,7 +13,8 @@
 namespace zorv {
 
 // Past this many names, one CUPS-Get-Printers for every queue is cheaper
-// than a Get-Printer-Attributes for each name.
+// than a Get-Printer-Attributes for each name; below it, a scheduler with
+// fewer queues is answered by one CUPS-Get-Printers of at most this many.
 constexpr std::size_t kNamesAskedOneByOne = 64;
 
 enum class AnswerPart : char {

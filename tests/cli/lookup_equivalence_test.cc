@@ -233,15 +233,18 @@ TEST_F(LookupEquivalenceTest, ManyNamesInOneRunGetTheAnswersOfCupsGetDests) {
     const char* what;
     std::vector<std::string> names;
     bool reachable;
+    bool large;  // more queues than the short list: names asked one by one
   };
   const Case cases[] = {
-      {"fewer names than the switch-over", named, true},
-      {"more names than the switch-over", many, true},
-      {"fewer names, scheduler gone", named, false},
-      {"more names, scheduler gone", many, false},
+      {"fewer names than the switch-over, small scheduler", named, true, false},
+      {"fewer names than the switch-over, large scheduler", named, true, true},
+      {"more names than the switch-over", many, true, true},
+      {"fewer names, scheduler gone", named, false, false},
+      {"more names, scheduler gone", many, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.large) scheduler.addQueues("EqFiller", 64);
     std::string blocks;
     for (const std::string& name : c.names) blocks += "<Printer " + name + ">\nDevicePath /dev/eq\n</Printer>\n";
     writeConf(configWith(cupsRoot(), blocks));
@@ -260,14 +263,20 @@ TEST_F(LookupEquivalenceTest, ManyNamesInOneRunGetTheAnswersOfCupsGetDests) {
       EXPECT_EQ(line.substr(0, line.find('\t', 6)) + line.substr(line.rfind('\t')), "entry\t" + name + "\t" + expected);
     }
     EXPECT_EQ(entry, c.names.size());
+    if (c.large) scheduler.removeQueues("EqFiller", 64);
   }
 
-  // An add takes the scheduler's spelling of a printer and of a class.
-  for (const auto& [asked, spelled] : std::vector<std::pair<std::string, std::string>>{
-           {"eqbatch", "EqBatch"}, {"EQBATCHROOM", "EqBatchRoom"}}) {
-    writeConf(configWith(cupsRoot()));
-    EXPECT_EQ(run({"--quiet", "-p", asked, "-o", "/dev/eq"}, {{"HOME", home()}}).status, 0);
-    EXPECT_NE(readConf().find("<Printer " + spelled + ">\n"), std::string::npos) << readConf();
+  // An add takes the scheduler's spelling of a printer and of a class,
+  // from the short list and from Get-Printer-Attributes alike.
+  for (const bool large : {false, true}) {
+    if (large) scheduler.addQueues("EqFiller", 64);
+    for (const auto& [asked, spelled] : std::vector<std::pair<std::string, std::string>>{
+             {"eqbatch", "EqBatch"}, {"EQBATCHROOM", "EqBatchRoom"}}) {
+      writeConf(configWith(cupsRoot()));
+      EXPECT_EQ(run({"--quiet", "-p", asked, "-o", "/dev/eq"}, {{"HOME", home()}}).status, 0);
+      EXPECT_NE(readConf().find("<Printer " + spelled + ">\n"), std::string::npos) << readConf();
+    }
+    if (large) scheduler.removeQueues("EqFiller", 64);
   }
   scheduler.removeQueue("EqBatchRoom");
   scheduler.removeQueue("EqBatch");
