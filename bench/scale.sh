@@ -92,7 +92,7 @@ profile() {
   shift 2
   eval "$setup" > "$ZORV_CONF"
   strace -f --seccomp-bpf -y -e trace=read -o "$work/strace" "$@" >/dev/null 2>&1 || true
-  conf_bytes[$key]=$(awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { printf "%d\n", n }' "$work/strace")
+  conf_bytes[$key]=$(awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { printf "%.0f\n", n }' "$work/strace")
   eval "$setup" > "$ZORV_CONF"
   /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || true
   peak_kib[$key]=$(tail -n 1 "$work/rss")
