@@ -4,7 +4,7 @@
 # same scheduler, all in one run: median wall time of single runs spaced
 # apart, scheduler requests per run (from the scheduler's access log) and
 # sync() calls per run (strace -c). Prints Markdown tables.
-#   bench/lookup_bench.sh [--dnssd] [--busy-disk] [--runs N] [--old REV] [--build-dir DIR]
+#   bench/lookup_bench.sh [--dnssd] [--busy-disk] [--scale] [--runs N] [--old REV] [--build-dir DIR]
 # --dnssd      also runs dbus and avahi-daemon (scripts/dnssd.sh), so libcups
 #              browses DNS-SD as on a desktop or print server.
 # --busy-disk  instead times adds while a background dd keeps writing 1 GiB
@@ -12,19 +12,25 @@
 #              build's adds then take seconds to minutes each, so this mode
 #              makes 5 runs unless told otherwise (about 10 minutes).
 # --old REV    the previous release to compare with (default 59a52a8, the
-#              last one that wrote each line with its own sync()).
+#              last one that wrote each line with its own sync(); with
+#              --scale b00bfc7, release 1.1).
+# --scale      instead schedulers of 10, 1,000 and 5,000 queues, DNS-SD off
+#              then on, beside `lpstat -v Q` (bench/scale.sh); 5 runs unless
+#              told otherwise, a few minutes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=
 dnssd=no
 busy=no
-old_rev=59a52a8
+old_rev=
 build_dir=$top/build-release
-usage="usage: $0 [--dnssd] [--busy-disk] [--runs N] [--old REV] [--build-dir DIR]"
+scale=no
+usage="usage: $0 [--dnssd] [--busy-disk] [--scale] [--runs N] [--old REV] [--build-dir DIR]"
 while [ $# -gt 0 ]; do
   case $1 in
     --dnssd) dnssd=yes ;;
     --busy-disk) busy=yes ;;
+    --scale) scale=yes ;;
     --runs) runs=${2:?$usage}; shift ;;
     --old) old_rev=${2:?$usage}; shift ;;
     --build-dir) build_dir=${2:?$usage}; shift ;;
@@ -34,11 +40,20 @@ while [ $# -gt 0 ]; do
 done
 if [ -z "$runs" ]; then
   runs=9
-  [ $busy = yes ] && runs=5
+  [ $busy = yes ] || [ $scale = yes ] && runs=5
+fi
+if [ -z "$old_rev" ]; then
+  old_rev=59a52a8
+  [ $scale = yes ] && old_rev=b00bfc7
+fi
+if ! git -C "$top" cat-file -e "$old_rev^{commit}" 2>/dev/null; then
+  echo "$0: commit $old_rev is not in this repository; fetch it, or name another with --old REV" >&2
+  exit 2
 fi
 
 packages=(g++ cmake ninja-build libcups2-dev cups-daemon cups-client strace)
-[ $dnssd = yes ] && packages+=(dbus avahi-daemon avahi-utils)
+[ $dnssd = yes ] || [ $scale = yes ] && packages+=(dbus avahi-daemon avahi-utils)
+[ $scale = yes ] && packages+=(time)
 "$top/scripts/deps.sh" "${packages[@]}" >&2
 
 work=$(mktemp -d /tmp/zorvbench.XXXXXX)
@@ -63,6 +78,17 @@ mkdir -p "$work/old"
 git -C "$top" archive "$old_rev" | tar -x -C "$work/old"
 build "$work/old" "$work/old/build"
 declare -A binary=([new]=$build_dir/zorvadmin [old]=$work/old/build/zorvadmin)
+
+labels=() setups=() arguments=()
+add_case() { labels+=("$1"); setups+=("$2"); arguments+=("$3"); }
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }
+
+if [ $scale = yes ]; then
+  # shellcheck source=bench/scale.sh
+  . "$top/bench/scale.sh"
+  exit 0
+fi
 
 # Started only when not running yet, and then stopped again at the end.
 if [ $dnssd = yes ] && ! "$top/scripts/dnssd.sh" status; then
@@ -129,11 +155,6 @@ config_with() {
 
 requests() { wc -l < "$scheduler/log/access_log"; }
 
-# Each case: a label, how to make the configuration, the arguments.
-labels=() setups=() arguments=()
-add_case() { labels+=("$1"); setups+=("$2"); arguments+=("$3"); }
-
-median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 
 declare -A times=() reqs=() syncs=()
 # one_run KEY SETUP COMMAND...: one timed run from a fresh configuration.
@@ -183,8 +204,6 @@ measure_cases() {
     done
   done
 }
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }
 
 echo "DNS-SD active: $dnssd_active; $runs runs each, medians; old is $old_rev, new is this tree;" \
   "requests are the scheduler's access-log lines per run"

@@ -1,48 +1,36 @@
 // The print scheduler's answer to "is there a queue of this name", through
-// libcups: first from the scheduler's own destinations (one request, no
-// network browsing), and only for a name missing there from the full list
-// that also browses DNS-SD, at most once per run. The answers are those of
-// cupsGetDests and cupsGetDest. Every request runs in a child process that
-// is ended when the run's scheduler budget is spent, so no scheduler can
-// hold a run however it behaves.
+// libcups, with the answers of cupsGetDests and cupsGetDest: a run asks
+// the scheduler about the names it needs (printer-name and printer-type
+// only) and, only for a name that is not one of the scheduler's own
+// queues, fetches the full list that also browses DNS-SD, at most once per
+// run. Every request runs in a child process that is ended when the run's
+// scheduler budget is spent, so no scheduler can hold a run however it
+// behaves.
 #pragma once
 
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "config/queue_directory.h"
+#include "spooler/scheduler_requests.h"
 
 namespace zorv {
 
 // The whole conversation with the scheduler in one run.
 constexpr std::chrono::seconds kSchedulerBudget{10};
 
-struct Destination {
-  std::string name;
-  std::string instance;  // empty for the queue itself
-};
-
-struct DestinationList {
-  bool fetched = false;
-  bool answered = false;  // the scheduler was reached and answered
-  std::string failure;    // why not, in libcups's words
-  std::vector<Destination> destinations;
-};
-
 class CupsQueueDirectory final : public QueueDirectory {
  public:
   explicit CupsQueueDirectory(std::chrono::milliseconds budget = kSchedulerBudget) : budget_(budget) {}
 
-  // Asks for the scheduler's own destinations now, so that a run can do it
-  // before it takes the lock; failures are reported only once a name is
-  // looked up.
-  void fetchLocalDestinations();
-
-  // Asks the scheduler everything needed to answer knows() and spelling()
-  // for these names without another request; a run does it before it takes
-  // its lock.
+  // Asks about exactly these names now, in one child on one connection, so
+  // that a run can do it before it takes the lock. Names asked later are
+  // still answered, at the cost of more requests. Failures are reported
+  // only once a name is looked up.
   void lookUp(const std::vector<std::string>& names);
 
   // libcups's comparison (letters without regard to case); instances are
@@ -57,19 +45,34 @@ class CupsQueueDirectory final : public QueueDirectory {
   bool reachable() const { return !unreachableReported_; }
 
  private:
-  const Destination* find(std::string_view queue);
-  void noteFailure(const DestinationList& list);
+  // Destinations by folded name, each built once per answer.
+  using Spellings = std::unordered_map<std::string, std::string>;
+
+  struct Part {
+    bool fetched = false;
+    bool answered = false;
+    std::string failure;
+    Spellings names;
+  };
+
+  const std::string* find(std::string_view queue);
+  bool answeredFor(const std::string& folded) const;
+  void ask(SchedulerQuestion question);
+  // True for an answer about the scheduler's own queues.
+  bool take(const SchedulerAnswer& answer);
+  // Once the scheduler failed to answer, it is not asked again.
+  bool stopped() const { return local_.fetched && !local_.answered; }
+  void noteFailure(const Part& part);
 
   std::chrono::milliseconds budget_;
   bool clockStarted_ = false;
   std::chrono::steady_clock::time_point deadline_;
-  DestinationList local_;
-  DestinationList all_;
+  Part local_;   // the scheduler's own queues among those asked
+  Part browsing_;  // the full list, as cupsGetDests gives it
+  std::unordered_set<std::string> asked_;  // folded names local_ answers for
+  bool everyQueue_ = false;  // local_ holds every queue of the scheduler
+  int lateQuestions_ = 0;
   bool unreachableReported_ = false;
 };
-
-// The destination of that name and no instance, compared as cupsGetDest
-// compares; null when there is none.
-const Destination* findDestination(const std::vector<Destination>& destinations, std::string_view queue);
 
 }  // namespace zorv

@@ -212,6 +212,76 @@ TEST_F(LookupEquivalenceTest, AnswersAsCupsGetDestsForAPrinterFoundOnlyThroughDn
   }
 }
 
+// Many names in one run are asked together: one by one below the
+// switch-over to a single list of every queue, that list above it, the
+// browsing list once for all names the scheduler lacks. Every entry of one
+// --tsv run must still get libcups's answer, and the scheduler's spelling
+// when added; a scheduler that is gone must leave every entry unchecked.
+TEST_F(LookupEquivalenceTest, ManyNamesInOneRunGetTheAnswersOfCupsGetDests) {
+  auto& scheduler = CupsScheduler::shared();
+  scheduler.addQueue("EqBatch", "zorv:/var/run/zorv/EqBatch.fifo");
+  runOrThrow({"lpadmin", "-p", "EqBatch", "-c", "EqBatchRoom"});
+  writeLpoptions("Dest EqBatch/inst sides=one-sided\nDest EqBatchGhost sides=one-sided\n");
+  const std::vector<std::string> named = {"EqBatch", "eqbatch", "EQBATCHROOM", "EqBatch/inst", "EqBatchGhost",
+                                          "Q1", "q2", "EqNowhere"};
+  std::vector<std::string> many = named;
+  // Names count once in any letter case: 70 distinct ones, known ones among them.
+  for (int i = 0; i < 70; ++i) many.push_back("EqBatchFill" + std::to_string(i));
+  for (const char* name : {"EQBATCH", "eqBatchRoom", "Q3", "eqbatchghost"}) many.push_back(name);
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> names;
+    bool reachable;
+    bool large;  // more queues than the short list: names asked one by one
+  };
+  const Case cases[] = {
+      {"fewer names than the switch-over, small scheduler", named, true, false},
+      {"fewer names than the switch-over, large scheduler", named, true, true},
+      {"more names than the switch-over", many, true, true},
+      {"fewer names, scheduler gone", named, false, false},
+      {"more names, scheduler gone", many, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.large) scheduler.addQueues("EqFiller", 64);
+    std::string blocks;
+    for (const std::string& name : c.names) blocks += "<Printer " + name + ">\nDevicePath /dev/eq\n</Printer>\n";
+    writeConf(configWith(cupsRoot(), blocks));
+    std::map<std::string, std::string> env{{"HOME", home()}};
+    if (!c.reachable) env["CUPS_SERVER"] = file("gone.sock");
+    const RunResult result = run({"--tsv"}, env);
+    EXPECT_EQ(result.status, 0);
+    std::istringstream lines(result.out);
+    std::size_t entry = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("entry\t", 0) != 0) continue;
+      ASSERT_LT(entry, c.names.size()) << result.out;
+      const std::string& name = c.names[entry++];
+      const char* expected = !c.reachable ? "unchecked" : referenceAnswer(name, home()) ? "ok" : "unknown-queue";
+      // The name as written, and the state: the last field.
+      EXPECT_EQ(line.substr(0, line.find('\t', 6)) + line.substr(line.rfind('\t')), "entry\t" + name + "\t" + expected);
+    }
+    EXPECT_EQ(entry, c.names.size());
+    if (c.large) scheduler.removeQueues("EqFiller", 64);
+  }
+
+  // An add takes the scheduler's spelling of a printer and of a class,
+  // from the short list and from Get-Printer-Attributes alike.
+  for (const bool large : {false, true}) {
+    if (large) scheduler.addQueues("EqFiller", 64);
+    for (const auto& [asked, spelled] : std::vector<std::pair<std::string, std::string>>{
+             {"eqbatch", "EqBatch"}, {"EQBATCHROOM", "EqBatchRoom"}}) {
+      writeConf(configWith(cupsRoot()));
+      EXPECT_EQ(run({"--quiet", "-p", asked, "-o", "/dev/eq"}, {{"HOME", home()}}).status, 0);
+      EXPECT_NE(readConf().find("<Printer " + spelled + ">\n"), std::string::npos) << readConf();
+    }
+    if (large) scheduler.removeQueues("EqFiller", 64);
+  }
+  scheduler.removeQueue("EqBatchRoom");
+  scheduler.removeQueue("EqBatch");
+}
+
 // A stand-in scheduler on a unix socket that takes connections and then
 // either never answers or answers one byte every two seconds, forever.
 class StuckScheduler {

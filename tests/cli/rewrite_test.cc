@@ -301,19 +301,54 @@ TEST_F(RewriteTest, BackupThatCannotBeReplacedStopsTheRotation) {
   EXPECT_EQ(readFile(conf() + ".bak/old"), "keep");
 }
 
-// The scheduler's own list answers known names in one request; a name
-// missing there costs the full list once per run, however many there are.
+// A run asks for the named queues alone: a scheduler of fewer queues than
+// the short list holds answers in that one list; a larger one gets one
+// Get-Printer-Attributes per name, or one list of every queue past the
+// switch-over. A name the scheduler lacks costs the browsing list (the
+// default, then every destination) once per run, however many there are.
 TEST_F(RewriteTest, SchedulerRequestsPerRun) {
-  const std::string known = "<Printer Q1>\n</Printer>\n<Printer Q2>\n</Printer>\n<Printer Q3>\n</Printer>\n";
+  const std::string known = "<Printer Q1>\n</Printer>\n<Printer q2>\n</Printer>\n<Printer Q3>\n</Printer>\n";
   const std::string unknown = "<Printer Gone>\n</Printer>\n<Printer Left>\n</Printer>\n";
-  for (const auto& [blocks, requests] : std::vector<std::pair<std::string, int>>{{known, 1}, {known + unknown, 2}}) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-p", "Q2", "-o", "/dev/x"}, {"-x", "Q3"}}) {
-      writeConf(configWith(cupsRoot(), blocks));
-      const int before = CupsScheduler::shared().accessLogCount("CUPS-Get-Printers");
-      EXPECT_EQ(run(args).status, 0);
-      EXPECT_EQ(CupsScheduler::shared().accessLogCount("CUPS-Get-Printers") - before, requests) << blocks;
-    }
+  std::string many;
+  for (int i = 0; i < 70; ++i) many += "<Printer Gone" + std::to_string(i) + ">\n</Printer>\n";
+  struct Case {
+    bool large;
+    std::vector<std::string> args;
+    std::string blocks;
+    int attributeRequests, listRequests, defaultRequests;
+  };
+  const Case cases[] = {
+      {false, {}, known, 0, 1, 0},
+      {false, {"-p", "Q2", "-o", "/dev/x"}, known, 0, 1, 0},
+      {false, {"-p", "Q9", "-o", "/dev/x"}, known, 0, 2, 1},  // an add of a queue the file lacks
+      {false, {}, known + unknown, 0, 2, 1},
+      {false, {"--check"}, known + unknown, 0, 2, 1},
+      {true, {}, known, 3, 1, 0},
+      {true, {"-p", "Q2", "-o", "/dev/x"}, known, 3, 1, 0},  // the operand is one of the names
+      {true, {"-p", "Q9", "-o", "/dev/x"}, known, 4, 2, 1},
+      {true, {"-x", "Q3"}, known, 3, 1, 0},
+      {true, {}, known + unknown, 5, 2, 1},
+      {true, {"--tsv"}, known + many, 0, 2, 1},  // 73 names: every queue at once
+      {true, {}, known + many, 16, 2, 1},        // the listing's 16 entries only
+      {true, {"--check"}, known + unknown, 5, 2, 1},
+  };
+  auto& scheduler = CupsScheduler::shared();
+  bool large = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.blocks.substr(0, 60) + (c.large ? " large" : " small") + ", arguments: " +
+                 std::to_string(c.args.size()));
+    if (c.large && !large) scheduler.addQueues("Filler", 64);
+    large = c.large;
+    writeConf(configWith(cupsRoot(), c.blocks));
+    const int attributes = scheduler.accessLogCount("Get-Printer-Attributes");
+    const int lists = scheduler.accessLogCount("CUPS-Get-Printers");
+    const int defaults = scheduler.accessLogCount("CUPS-Get-Default");
+    run(c.args);
+    EXPECT_EQ(scheduler.accessLogCount("Get-Printer-Attributes") - attributes, c.attributeRequests);
+    EXPECT_EQ(scheduler.accessLogCount("CUPS-Get-Printers") - lists, c.listRequests);
+    EXPECT_EQ(scheduler.accessLogCount("CUPS-Get-Default") - defaults, c.defaultRequests);
   }
+  scheduler.removeQueues("Filler", 64);
 }
 
 }  // namespace

@@ -97,6 +97,14 @@ void CupsScheduler::addQueue(const std::string& name, const std::string& uri) { 
 
 void CupsScheduler::removeQueue(const std::string& name) { lpadmin({"-x", name}); }
 
+void CupsScheduler::addQueues(const std::string& prefix, int count) {
+  for (int i = 0; i < count; ++i) addQueue(prefix + std::to_string(i), "zorv:/var/run/zorv/filler.fifo");
+}
+
+void CupsScheduler::removeQueues(const std::string& prefix, int count) {
+  for (int i = 0; i < count; ++i) removeQueue(prefix + std::to_string(i));
+}
+
 void CupsScheduler::setDefault(const std::string& name) { lpadmin({"-d", name}); }
 
 int CupsScheduler::accessLogCount(const std::string& operation) const {

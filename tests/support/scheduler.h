@@ -27,6 +27,10 @@ class CupsScheduler {
   void addQueue(const std::string& name, const std::string& uri);
   void removeQueue(const std::string& name);
   void setDefault(const std::string& name);
+  // count more queues named prefix0, prefix1 ..., so the scheduler is
+  // larger than the lookup's short list; and away again.
+  void addQueues(const std::string& prefix, int count);
+  void removeQueues(const std::string& prefix, int count);
   // Lines of the access log that name this IPP operation.
   int accessLogCount(const std::string& operation) const;
 

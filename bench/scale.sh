@@ -1,0 +1,180 @@
+# The scale mode of lookup_bench.sh (sourced by it, after both builds):
+# private schedulers of 10, 1,000 and 5,000 queues, made by writing
+# printers.conf and classes.conf before cupsd starts, with 16 entries in
+# the configuration; DNS-SD off, then on. Each cell is the median of $runs
+# alternating runs; requests come from the scheduler's access log, bytes of
+# printers.conf from strace and peak memory (the run and its children) from
+# GNU time, each of one more run.
+
+sizes=(10 1000 5000)
+big_size=1000
+big_extra=10000
+
+# write_scheduler N: a scheduler directory whose printers.conf has N raw
+# queues Q0..Q(N-1) and classes.conf one class of the first two.
+write_scheduler() {
+  local n=$1
+  rm -rf "$scheduler"
+  mkdir -p "$scheduler"/{bin/backend,cache,state,spool,tmp,log}
+  chmod 755 "$scheduler"
+  printf '#!/bin/sh\nexit 0\n' > "$scheduler/bin/backend/zorv"
+  chmod 755 "$scheduler/bin/backend/zorv"
+  for sub in daemon filter notifier cgi-bin driver monitor; do
+    if [ -e /usr/lib/cups/$sub ]; then ln -s /usr/lib/cups/$sub "$scheduler/bin/$sub"; fi
+  done
+  printf 'Listen %s/cups.sock\nDirtyCleanInterval 0\nBrowsing No\nWebInterface No\nAccessLogLevel all\n<Location />\nOrder allow,deny\nAllow all\n</Location>\n' \
+    "$scheduler" > "$scheduler/cupsd.conf"
+  printf 'ServerRoot %s\nServerBin %s/bin\nCacheDir %s/cache\nStateDir %s/state\nRequestRoot %s/spool\nTempDir %s/tmp\nAccessLog %s/log/access_log\nErrorLog %s/log/error_log\nPageLog %s/log/page_log\nSystemGroup root\nFileDevice Yes\n' \
+    "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" \
+    > "$scheduler/cups-files.conf"
+  awk -v n="$n" 'BEGIN {
+    for (i = 0; i < n; i++) {
+      printf "<Printer Q%d>\nUUID urn:uuid:%08d-0000-4000-8000-000000000000\nInfo Queue %d of the scale benchmark\n", i, i, i
+      printf "Location Building %d, room %d\nMakeModel Local Raw Printer\nDeviceURI zorv:/var/run/zorv/Q%d.fifo\n", i % 40, i, i
+      printf "State Idle\nStateTime 1700000000\nConfigTime 1700000000\nType 4\nAccepting Yes\nShared No\n"
+      printf "JobSheets none none\nQuotaPeriod 0\nPageLimit 0\nKLimit 0\nOpPolicy default\nErrorPolicy stop-printer\n</Printer>\n"
+    }
+  }' > "$scheduler/printers.conf"
+  printf '<Class C0>\nPrinter Q0\nPrinter Q1\nState Idle\nAccepting Yes\n</Class>\n' > "$scheduler/classes.conf"
+}
+
+# start_scheduler N: until its last queue and the class answer.
+start_scheduler() {
+  cupsd -f -c "$scheduler/cupsd.conf" -s "$scheduler/cups-files.conf" &
+  scheduler_pid=$!
+  pids+=("$scheduler_pid")
+  for _ in $(seq 300); do lpstat -v "Q$(($1 - 1))" C0 >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "cupsd did not start; see $scheduler/log/error_log" >&2
+  exit 1
+}
+
+stop_scheduler() {
+  kill "$scheduler_pid" 2>/dev/null || true
+  wait "$scheduler_pid" 2>/dev/null || true
+}
+
+# scale_config N [UNKNOWN [EXTRA]]: 16 entries spread over the N queues,
+# the last one named UNKNOWN when given, then EXTRA more blocks (past the
+# table, as --tsv and --check read them) naming queues in turn.
+scale_config() {
+  awk -v n="$1" -v unknown="${2:-}" -v extra="${3:-0}" -v root="$scheduler/" 'BEGIN {
+    printf "<Path>\nCUPS_ConfigPath %s\n</Path>\n", root
+    for (i = 0; i < 16; i++) {
+      name = "Q" int(i * n / 16)
+      if (i == 15 && unknown != "") name = unknown
+      printf "<Printer %s>\nDevicePath /dev/usb/lp%d\n</Printer>\n", name, i
+    }
+    for (i = 0; i < extra; i++) printf "<Printer Q%d>\nDevicePath /dev/usb/lp%d\n</Printer>\n", i % n, i
+    printf "<Ports>\nUI_Port 59787\n</Ports>\n"
+  }'
+}
+
+requests() { wc -l < "$scheduler/log/access_log"; }
+
+# timed KEY SETUP COMMAND...: one run from a fresh configuration, spaced apart.
+timed() {
+  local key=$1 setup=$2 before start end
+  shift 2
+  eval "$setup" > "$ZORV_CONF"
+  rm -f "$ZORV_CONF.bak" "$ZORV_CONF~"
+  before=$(requests)
+  start=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1 || true
+  end=$EPOCHREALTIME
+  times[$key]+=" $(((${end/./} - ${start/./}) / 1000))"
+  reqs[$key]+=" $(($(requests) - before))"
+  sleep 0.1
+}
+
+# profile KEY SETUP COMMAND...: bytes of printers.conf read and peak memory.
+profile() {
+  local key=$1 setup=$2
+  shift 2
+  eval "$setup" > "$ZORV_CONF"
+  strace -f --seccomp-bpf -y -e trace=read -o "$work/strace" "$@" >/dev/null 2>&1 || true
+  conf_bytes[$key]=$(awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { printf "%.0f\n", n }' "$work/strace")
+  eval "$setup" > "$ZORV_CONF"
+  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || true
+  peak_kib[$key]=$(tail -n 1 "$work/rss")
+}
+
+# One table row per case; cases of a size run round after round, both builds.
+scale_size() {
+  local n=$1 c build r case_runs
+  write_scheduler "$n"
+  start_scheduler "$n"
+  local q="Q$((n / 2))"
+  labels=() setups=() arguments=()
+  add_case "list" "scale_config $n" "-o none"
+  add_case "modify" "scale_config $n" "-p Q$((n / 16)) -o /dev/usb/lp0"
+  add_case "--tsv" "scale_config $n" "--tsv"
+  add_case "--check" "scale_config $n" "--check"
+  add_case "list, one name unknown" "scale_config $n Nowhere" "-o none"
+  if [ "$n" = $big_size ]; then
+    add_case "--tsv, $big_extra extra blocks" "scale_config $n '' $big_extra" "--tsv"
+    add_case "--check, $big_extra extra blocks" "scale_config $n '' $big_extra" "--check"
+  fi
+  times=() reqs=() conf_bytes=() peak_kib=()
+  for r in $(seq "$runs"); do
+    for c in "${!labels[@]}"; do
+      for build in old new; do
+        # 1.1 takes tens of seconds for the extra blocks: timed once.
+        case_runs=$runs
+        [[ ${labels[$c]} == *extra* && $build == old ]] && case_runs=1
+        [ "$r" -le "$case_runs" ] || continue
+        # shellcheck disable=SC2086  # the arguments are split on purpose
+        timed "$c.$build" "${setups[$c]}" "${binary[$build]}" ${arguments[$c]}
+      done
+    done
+    timed lpstat true lpstat -v "$q"
+  done
+  for c in "${!labels[@]}"; do
+    for build in old new; do
+      [[ ${labels[$c]} == *extra* && $build == old ]] && continue
+      # shellcheck disable=SC2086
+      profile "$c.$build" "${setups[$c]}" "${binary[$build]}" ${arguments[$c]}
+    done
+  done
+  # shellcheck disable=SC2086
+  local lpstat_ms old_ms new_ms
+  lpstat_ms=$(median ${times[lpstat]})
+  # shellcheck disable=SC2086
+  echo "| $n | \`lpstat -v $q\` | | $lpstat_ms | 1.00 | | $(median ${reqs[lpstat]}) | | |"
+  for c in "${!labels[@]}"; do
+    # shellcheck disable=SC2086
+    old_ms=$(median ${times[$c.old]}) new_ms=$(median ${times[$c.new]})
+    # shellcheck disable=SC2086
+    echo "| $n | ${labels[$c]} | $old_ms | $new_ms | $(ratio "$new_ms" "$lpstat_ms") | $(ratio "$new_ms" "$old_ms")" \
+      "| $(median ${reqs[$c.old]}) / $(median ${reqs[$c.new]})" \
+      "| ${conf_bytes[$c.old]:--} / ${conf_bytes[$c.new]}| ${peak_kib[$c.old]:--} / ${peak_kib[$c.new]} |"
+    [ "${labels[$c]}" = list ] && list_ms[$n]=$new_ms
+  done
+  stop_scheduler
+}
+
+scale_table() {
+  declare -gA list_ms=()
+  echo "DNS-SD active: $1; $runs runs each, medians (1.1 once for the extra blocks); 1.1 is $old_rev, new is this tree"
+  echo
+  echo "| queues | run | 1.1 ms | new ms | new ÷ lpstat | new ÷ 1.1 | requests 1.1 / new | printers.conf bytes 1.1 / new | peak KiB 1.1 / new |"
+  echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+  for n in "${sizes[@]}"; do scale_size "$n"; done
+  echo
+  echo "Growth: list at ${sizes[-1]} queues ÷ list at ${sizes[0]}: $(ratio "${list_ms[${sizes[-1]}]}" "${list_ms[${sizes[0]}]}")"
+  echo
+}
+
+scheduler=$work/cups
+chmod 755 "$work"
+export CUPS_SERVER=$scheduler/cups.sock ZORV_CONF=$work/zorv.conf HOME=$work
+declare -A times=() reqs=() conf_bytes=() peak_kib=()
+
+if "$top/scripts/dnssd.sh" status 2>/dev/null; then
+  echo "warning: DNS-SD is running already; the first table is not one without it" >&2
+fi
+scale_table "$("$top/scripts/dnssd.sh" status 2>/dev/null && echo yes || echo no)"
+if ! "$top/scripts/dnssd.sh" status 2>/dev/null; then
+  "$top/scripts/dnssd.sh" start
+  dnssd_started=yes
+fi
+scale_table yes
