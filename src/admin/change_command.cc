@@ -179,11 +179,14 @@ int runClassic(const AdminContext& context, const LongOptions& options) {
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
-  // Which printer the device path leads to; asked before the lock, too.
-  if (context.command == AdminCommand::Add) warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  LockedReadRequest request{kindOf(context, options), keeping, context.printerName, {}};
+  // Which printer the device path leads to: asked before the lock, too.
+  if (context.command == AdminCommand::Add) {
+    request.onceAsked = [&] { warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler); };
+  }
   LockedRead locked;
-  const int status = readUnderLock(files, queues, {kindOf(context, options), keeping, context.printerName}, locked);
+  const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
   ConfigContent shown = locked.read.content;
   if (context.command != AdminCommand::List) {

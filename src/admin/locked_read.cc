@@ -46,6 +46,7 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
   for (int attempt = 1;; ++attempt) {
     out.lock = FileDescriptor();
     queues.ask(names);
+    if (attempt == 1 && request.onceAsked) request.onceAsked();
     // Only the exclusive lock may write the default file: a listing that
     // finds none takes it.
     shared = shared && exists(files.config);

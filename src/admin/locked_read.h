@@ -4,6 +4,7 @@
 // only under the exclusive lock.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -46,6 +47,7 @@ struct LockedReadRequest {
   RunKind kind = RunKind::List;
   EntryKeeping keeping = EntryKeeping::TableOnly;
   std::string_view queue;  // the operand, asked about with the file's names
+  std::function<void()> onceAsked;  // runs after the first questions, before the lock
 };
 
 // Asks, locks (shared for a list of an existing file, exclusive otherwise,
