@@ -1,61 +1,120 @@
 #include "admin/options.h"
 
+#include <array>
 #include <cstdio>
 #include <string>
 
 namespace zorv {
 namespace {
 
-bool takesValue(std::string_view argument, std::string_view name, std::string_view& value) {
-  if (argument.substr(0, name.size()) != name) return false;
-  if (argument.size() == name.size()) return true;
-  if (argument[name.size()] != '=') return false;
-  value = argument.substr(name.size() + 1);
-  return true;
+enum class Operand { None, Optional, Required };
+
+// The options that may stand beside one another, as bits.
+enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4 };
+
+struct LongOptionSpec {
+  std::string_view name;
+  Operand operand;
+  RunMode mode;       // Classic for the options that only change how a run goes
+  unsigned bit;       // for those: their bit
+  unsigned goesWith;  // for a mode: the bits it may be given with
+  bool takesClassicArguments;  // for a mode: may -p, -o, -x follow
+  const char* conflict;        // why it cannot go with what it was given with
+  const char* help;            // its line in --help
+};
+
+constexpr const char* kNeedsChange = "--dry-run and --quiet need -p or -x";
+constexpr const char* kModesTogether = "these options cannot go together";
+constexpr const char* kGetNeedsQueue = "--get needs a queue name";
+
+constexpr std::array<LongOptionSpec, 9> kLongOptions = {{
+    {"--help", Operand::None, RunMode::Help, 0, 0, false, "--help and --version cannot go with other options",
+     "  --help          print this help and exit\n"},
+    {"--version", Operand::None, RunMode::Version, 0, 0, false, "--help and --version cannot go with other options",
+     "  --version       print the version and exit\n"},
+    {"--check", Operand::Optional, RunMode::Check, 0, 0, false, "--check and --get cannot go with other options",
+     "  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n"},
+    {"--dry-run", Operand::None, RunMode::Classic, kDryRun, 0, false, kNeedsChange,
+     "  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n"},
+    {"--tsv", Operand::None, RunMode::Classic, kTsv, 0, false, nullptr,
+     "  --tsv           list for scripts, tab-separated, every entry (since 1.1)\n"},
+    {"--get", Operand::Required, RunMode::Get, 0, 0, false, "--check and --get cannot go with other options",
+     "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
+    {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0, false, kNeedsChange,
+     "  --quiet         with -p or -x: no listing on success (since 1.1)\n"},
+    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kQuiet, false, "--restore cannot go with a change",
+     "  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n"},
+    {"--devices", Operand::None, RunMode::Devices, 0, kTsv, false, "--devices goes only with --tsv",
+     "  --devices       list the printer devices, their stable names and the entries that lead\n"
+     "                  to each; with --tsv for scripts (since 1.2)\n"},
+}};
+
+// --help and --version are listed with the classic options, before the
+// line that introduces the others.
+constexpr std::size_t kListedWithClassic = 2;
+
+const LongOptionSpec* specFor(std::string_view argument, std::string_view& value) {
+  for (const LongOptionSpec& spec : kLongOptions) {
+    if (argument == spec.name) return &spec;
+    const bool withValue = spec.operand != Operand::None && argument.size() > spec.name.size() &&
+                           argument.substr(0, spec.name.size()) == spec.name && argument[spec.name.size()] == '=';
+    if (!withValue) continue;
+    value = argument.substr(spec.name.size() + 1);
+    return &spec;
+  }
+  return nullptr;
 }
 
-bool setMode(LongOptions& options, RunMode mode) {
-  if (options.mode != RunMode::Classic && options.mode != mode) return false;
-  options.mode = mode;
-  return true;
+const LongOptionSpec& specOfMode(RunMode mode) {
+  for (const LongOptionSpec& spec : kLongOptions) {
+    if (spec.mode == mode) return spec;
+  }
+  return kLongOptions[0];
 }
 
-// One long option at argv[i]; i moves past an operand it takes.
-bool parseLongOption(int argc, const char* const* argv, int& i, LongOptions& options, const char** problem) {
-  const std::string_view argument = argv[i];
-  const auto nextOperand = [&](bool optional) -> const char* {
-    if (i + 1 >= argc || (optional && argv[i + 1][0] == '-')) return nullptr;
-    return argv[++i];
-  };
-  std::string_view value;
-  if (argument == "--dry-run") return options.dryRun = true;
-  if (argument == "--tsv") return options.tsv = true;
-  if (argument == "--quiet") return options.quiet = true;
-  if (argument == "--restore") return setMode(options, RunMode::Restore);
-  if (argument == "--devices") return setMode(options, RunMode::Devices);
-  if (argument == "--help") return setMode(options, RunMode::Help);
-  if (argument == "--version") return setMode(options, RunMode::Version);
-  if (takesValue(argument, "--check", value)) {
-    if (value.empty() && argument.size() == 7) {
-      if (const char* file = nextOperand(true)) value = file;
-    }
-    options.checkFile = value;
-    return setMode(options, RunMode::Check);
+struct Parser {
+  Parser(int count, const char* const* arguments) : argc(count), argv(arguments) {}
+
+  int argc;
+  const char* const* argv;
+  int at = 1;
+  ParsedCommandLine parsed;
+  unsigned given = 0;  // the bits of the options given
+
+  bool fail(std::string problem) {
+    parsed.usable = false;
+    parsed.problem = std::move(problem);
+    return false;
   }
-  if (takesValue(argument, "--get", value)) {
-    if (value.empty() && argument.size() == 5) {
-      const char* queue = nextOperand(false);
-      if (queue == nullptr) return (*problem = "--get needs a queue name", false);
-      value = queue;
-    }
-    options.getQueue = value;
-    return setMode(options, RunMode::Get);
+
+  // The operand of the option at argv[at], which moves past it.
+  std::string_view operand(const LongOptionSpec& spec, std::string_view value, bool attached) {
+    if (attached || spec.operand == Operand::None || at + 1 >= argc) return value;
+    if (spec.operand == Operand::Optional && argv[at + 1][0] == '-') return value;
+    return argv[++at];
   }
-  static std::string unknown;  // outlives the call, for the caller's message
-  unknown = "unknown option " + std::string(argument);
-  *problem = unknown.c_str();
-  return false;
-}
+
+  bool take(const LongOptionSpec& spec, std::string_view value, bool attached) {
+    const std::string_view taken = operand(spec, value, attached);
+    if (spec.operand == Operand::Required && taken.empty() && !attached) return fail(kGetNeedsQueue);
+    given |= spec.bit;
+    if (spec.mode == RunMode::Classic) return true;
+    LongOptions& options = parsed.options;
+    if (options.mode != RunMode::Classic && options.mode != spec.mode) return fail(kModesTogether);
+    options.mode = spec.mode;
+    if (spec.mode == RunMode::Check) options.checkFile = taken;
+    if (spec.mode == RunMode::Get) options.getQueue = taken;
+    return true;
+  }
+
+  bool longOption() {
+    const std::string_view argument = argv[at];
+    std::string_view value;
+    const LongOptionSpec* spec = specFor(argument, value);
+    if (spec == nullptr) return fail("unknown option " + std::string(argument));
+    return take(*spec, value, argument.size() > spec->name.size());
+  }
+};
 
 bool hasClassicChange(const std::vector<const char*>& classic) {
   AdminContext context;
@@ -63,64 +122,24 @@ bool hasClassicChange(const std::vector<const char*>& classic) {
   return context.command != AdminCommand::List;
 }
 
-// Options that cannot go together: checks, lookups and restores take no
-// classic arguments, and a preview or a quiet run needs a change to make.
-const char* conflictIn(const ParsedCommandLine& parsed) {
-  const LongOptions& options = parsed.options;
+// What the table says of the options given together; null when they may.
+const char* conflictIn(const ParsedCommandLine& parsed, unsigned given) {
   const bool classicArguments = parsed.classicArguments.size() > 1;
-  const bool change = hasClassicChange(parsed.classicArguments);
-  switch (options.mode) {
-    case RunMode::Check:
-    case RunMode::Get:
-      if (classicArguments || options.dryRun || options.quiet || options.tsv) {
-        return "--check and --get cannot go with other options";
-      }
-      return nullptr;
-    case RunMode::Devices:
-      if (classicArguments || options.dryRun || options.quiet) return "--devices goes only with --tsv";
-      return nullptr;
-    case RunMode::Restore:
-      if (classicArguments || options.dryRun) return "--restore cannot go with a change";
-      return nullptr;
-    case RunMode::Help:
-    case RunMode::Version:
-      // Alone only: "--help -x Q" must not quietly remove Q.
-      if (classicArguments || options.dryRun || options.quiet || options.tsv) {
-        return "--help and --version cannot go with other options";
-      }
-      return nullptr;
-    case RunMode::Classic:
-      if ((options.dryRun || options.quiet) && !change) return "--dry-run and --quiet need -p or -x";
-      return nullptr;
+  if (parsed.options.mode == RunMode::Classic) {
+    return (given & (kDryRun | kQuiet)) != 0 && !hasClassicChange(parsed.classicArguments) ? kNeedsChange : nullptr;
   }
-  return nullptr;
+  const LongOptionSpec& mode = specOfMode(parsed.options.mode);
+  const bool allowed = (given & ~mode.goesWith) == 0 && (mode.takesClassicArguments || !classicArguments);
+  return allowed ? nullptr : mode.conflict;
+}
+
+void applyBits(LongOptions& options, unsigned given) {
+  options.dryRun = (given & kDryRun) != 0;
+  options.tsv = (given & kTsv) != 0;
+  options.quiet = (given & kQuiet) != 0;
 }
 
 }  // namespace
-
-void printUsage(std::FILE* out) {
-  std::fprintf(out, "\nUsage: \n");
-  std::fprintf(out, "  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
-  std::fprintf(out, "  zorvadmin [-x Remove-Printer-name]\n\n");
-}
-
-void printHelp() {
-  printUsage(stdout);
-  std::printf("  -p QUEUE        add QUEUE, or change the device path of its entry; needs -o\n");
-  std::printf("  -o DEVICE       the printer device path for -p, such as /dev/usb/lp0\n");
-  std::printf("  -x QUEUE        remove the entry of QUEUE\n");
-  std::printf("  --help          print this help and exit\n");
-  std::printf("  --version       print the version and exit\n");
-  std::printf("Long options come first, before -p, -o and -x:\n");
-  std::printf("  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n");
-  std::printf("  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n");
-  std::printf("  --tsv           list for scripts, tab-separated, every entry (since 1.1)\n");
-  std::printf("  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n");
-  std::printf("  --quiet         with -p or -x: no listing on success (since 1.1)\n");
-  std::printf("  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n");
-  std::printf("  --devices       list the printer devices, their stable names and the entries that lead\n"
-              "                  to each; with --tsv for scripts (since 1.2)\n");
-}
 
 void parseOptions(int argc, const char* const* argv, AdminContext& context) {
   if (argc < 3) return;
@@ -138,28 +157,41 @@ void parseOptions(int argc, const char* const* argv, AdminContext& context) {
   }
 }
 
-ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const char** problem) {
-  ParsedCommandLine parsed;
-  parsed.classicArguments.push_back(argv[0]);
-  int i = 1;
-  for (; i < argc && std::string_view(argv[i]).substr(0, 2) == "--"; ++i) {
-    if (std::string_view(argv[i]) == "--") {
-      ++i;
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
+  Parser parser(argc, argv);
+  for (; parser.at < argc && std::string_view(argv[parser.at]).substr(0, 2) == "--"; ++parser.at) {
+    if (std::string_view(argv[parser.at]) == "--") {
+      ++parser.at;
       break;
     }
-    if (!parseLongOption(argc, argv, i, parsed.options, problem)) {
-      parsed.usable = false;
-      return parsed;
-    }
+    if (!parser.longOption()) return std::move(parser.parsed);
   }
-  for (; i < argc; ++i) parsed.classicArguments.push_back(argv[i]);
-  parsed.classicArguments.push_back(nullptr);
-  parsed.classicArguments.pop_back();
-  if (const char* conflict = conflictIn(parsed)) {
-    *problem = conflict;
+  ParsedCommandLine& parsed = parser.parsed;
+  parsed.classicArguments.push_back(argv[0]);
+  for (int i = parser.at; i < argc; ++i) parsed.classicArguments.push_back(argv[i]);
+  applyBits(parsed.options, parser.given);
+  if (const char* conflict = conflictIn(parsed, parser.given)) {
     parsed.usable = false;
+    parsed.problem = conflict;
   }
-  return parsed;
+  return std::move(parser.parsed);
+}
+
+void printUsage(std::FILE* out) {
+  std::fprintf(out, "\nUsage: \n");
+  std::fprintf(out, "  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
+  std::fprintf(out, "  zorvadmin [-x Remove-Printer-name]\n\n");
+}
+
+void printHelp() {
+  printUsage(stdout);
+  std::printf("  -p QUEUE        add QUEUE, or change the device path of its entry; needs -o\n");
+  std::printf("  -o DEVICE       the printer device path for -p, such as /dev/usb/lp0\n");
+  std::printf("  -x QUEUE        remove the entry of QUEUE\n");
+  for (std::size_t i = 0; i < kLongOptions.size(); ++i) {
+    if (i == kListedWithClassic) std::printf("Long options come first, before -p, -o and -x:\n");
+    std::fputs(kLongOptions[i].help, stdout);
+  }
 }
 
 }  // namespace zorv

@@ -1,8 +1,10 @@
 // Command-line parsing: the long options that may lead the command line,
-// then the classic options, parsed as they always were.
+// described by one table (operand, what each goes with, help line), then
+// the classic options, parsed by their own small parser as they always were.
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,7 +29,8 @@ struct LongOptions {
 };
 
 struct ParsedCommandLine {
-  bool usable = true;  // false: refused with the usage text, status 2
+  bool usable = true;           // false: refused with the usage text, status 2
+  std::string problem;          // why, when not usable
   LongOptions options;
   // The classic part: the program name, then what follows the long options.
   std::vector<const char*> classicArguments;
@@ -36,10 +39,11 @@ struct ParsedCommandLine {
 // Arguments at the start that begin with "--" are long options, up to the
 // first that does not (a bare "--" ends them and is dropped). --check takes
 // the next argument as its file unless it begins with "-"; --get always
-// takes the next argument; both also take "=VALUE". Unknown options and
-// options that cannot go together make the command line unusable; problem
-// then tells why, unless it is left as the caller set it.
-ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const char** problem);
+// takes the next argument; both also take "=VALUE". The first unknown
+// option, or the first that cannot go with what came before, makes the
+// command line unusable, and so do options that the table says cannot go
+// together.
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 
 // The usage text, printed by a run without arguments and after a refused
 // command line; the help text is the usage and every option.

@@ -54,10 +54,9 @@ int runAdmin(int argc, const char* const* argv) {
   // set-user-ID caller put in the environment.
   forgetCallersEnvironment();
   ::signal(SIGPIPE, SIG_IGN);
-  const char* problem = "these options cannot go together";
-  ParsedCommandLine parsed = parseCommandLine(argc, argv, &problem);
+  const ParsedCommandLine parsed = parseCommandLine(argc, argv);
   if (!parsed.usable) {
-    std::fprintf(stderr, "zorvadmin: %s\n", problem);
+    std::fprintf(stderr, "zorvadmin: %s\n", parsed.problem.c_str());
     printUsage(stderr);
     return kExitRefused;
   }

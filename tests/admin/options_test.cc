@@ -70,5 +70,57 @@ TEST(ParseOptions, DeviceAloneLeavesAListing) {
   EXPECT_EQ(device.command, AdminCommand::List);
 }
 
+// The long options' table decides what goes together, in process: the
+// first unknown option or second mode stops the parse, then the table's
+// word for the mode.
+TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* problem;  // empty: usable
+    RunMode mode;
+  };
+  const std::vector<Case> cases = {
+      {{"--frobnicate", "--check"}, "unknown option --frobnicate", RunMode::Classic},
+      {{"--check", "--restore", "--bogus"}, "these options cannot go together", RunMode::Check},
+      {{"--tsv=1"}, "unknown option --tsv=1", RunMode::Classic},
+      {{"--get"}, "--get needs a queue name", RunMode::Classic},
+      {{"--check", "--tsv"}, "--check and --get cannot go with other options", RunMode::Check},
+      {{"--get", "Q1", "-x", "Q1"}, "--check and --get cannot go with other options", RunMode::Get},
+      {{"--restore", "--dry-run"}, "--restore cannot go with a change", RunMode::Restore},
+      {{"--restore", "-o", "x"}, "--restore cannot go with a change", RunMode::Restore},
+      {{"--devices", "--quiet"}, "--devices goes only with --tsv", RunMode::Devices},
+      {{"--help", "x"}, "--help and --version cannot go with other options", RunMode::Help},
+      {{"--quiet", "-o", "x"}, "--dry-run and --quiet need -p or -x", RunMode::Classic},
+      {{"--dry-run", "--tsv", "-x", "Q1"}, "", RunMode::Classic},
+      {{"--restore", "--tsv", "--quiet"}, "", RunMode::Restore},
+      {{"--devices", "--tsv"}, "", RunMode::Devices},
+      {{"--check", "-"}, "--check and --get cannot go with other options", RunMode::Check},
+      {{"--check=", "--"}, "", RunMode::Check},
+      {{"--version"}, "", RunMode::Version},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = c.args;
+    argv.insert(argv.begin(), "zorvadmin");
+    const ParsedCommandLine parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const std::string trace = ::testing::PrintToString(c.args);
+    EXPECT_EQ(parsed.usable, std::string(c.problem).empty()) << trace;
+    EXPECT_EQ(parsed.problem, c.problem) << trace;
+    EXPECT_EQ(parsed.options.mode, c.mode) << trace;
+  }
+}
+
+// Operands: attached with "=", or the next argument (for --check only when
+// it does not begin with "-"); "--" ends the long options.
+TEST(ParseCommandLine, TakesOperandsAndLeavesTheClassicPart) {
+  const char* argv[] = {"zorvadmin", "--get", "-x", "--", "-x", "Q1"};
+  const ParsedCommandLine get = parseCommandLine(6, argv);
+  EXPECT_EQ(get.options.getQueue, "-x");
+  EXPECT_EQ(get.classicArguments.size(), 3u);
+  const char* check[] = {"zorvadmin", "--check=/tmp/f", "--tsv"};
+  EXPECT_EQ(parseCommandLine(3, check).options.checkFile, "/tmp/f");
+  const char* file[] = {"zorvadmin", "--check", "f.conf"};
+  EXPECT_EQ(parseCommandLine(3, file).options.checkFile, "f.conf");
+}
+
 }  // namespace
 }  // namespace zorv
