@@ -44,7 +44,7 @@ bool rewrite(zorv::QueueDirectory& queues, zorv::RewriteMode mode, const char* n
       zorv::readConfig(files, queues, {zorv::EntryKeeping::TableOnly, zorv::MissingFile::IsAnError, name, nullptr});
   const zorv::RewriteRequest request{mode, name, "/dev/usb/lp1", read.blockFound};
   output.clear();
-  const zorv::ConfigRewrite result = zorv::rewriteConfig(files, request, queues, [&output](std::string_view bytes) {
+  const zorv::ConfigRead result = zorv::rewriteConfig(files, request, queues, [&output](std::string_view bytes) {
     output += bytes;
     return 0;
   });

@@ -84,7 +84,7 @@ void logRewrite(const RewriteRequest& request, const ConfigFiles& files, const C
 
 // The rewrite into memory: for --dry-run, and for the listing of a change
 // that changes nothing.
-ConfigRewrite rewriteInMemory(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
+ConfigRead rewriteInMemory(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                               std::string& content) {
   return rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
     content += bytes;
@@ -117,7 +117,7 @@ int rewriteAndReplace(const RewriteRequest& request, const ConfigFiles& files, Q
   std::optional<NewFile> created = createNewConfig(files);
   if (!created) return kExitFileError;
   NewFile& file = *created;
-  ConfigRewrite rewrite =
+  ConfigRead rewrite =
       rewriteConfig(files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); });
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
@@ -134,7 +134,7 @@ int applyChange(const AdminContext& context, const LongOptions& options, const C
   const RewriteRequest request = requestFor(context, spelled, read, options);
   if (options.dryRun || changesNothing(context, read, spelled)) {
     std::string content;
-    ConfigRewrite rewrite = rewriteInMemory(files, request, queues, content);
+    ConfigRead rewrite = rewriteInMemory(files, request, queues, content);
     if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
     shown = std::move(rewrite.content);
     if (!options.dryRun) return kExitOk;

@@ -15,7 +15,7 @@ constexpr int kDefaultUiPort = 59787;
 
 void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry) {
   std::fprintf(out, "     [%d]    : %s \t: %s \t\t: %s \t: %s \t: %s\n", index, entry.spooler.c_str(),
-               entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), entry.status.c_str());
+               entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), statusWord(entry));
 }
 
 std::string escaped(std::string_view field) {
@@ -77,7 +77,7 @@ void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std
   printTsvRecord(out, {"setting", "LogDirectoryPath", settings.logDirectoryPath.view()});
   printTsvRecord(out, {"setting", "UI_Port", settings.uiPortText.view()});
   for (const PrinterEntry& entry : content.entries) {
-    if (entry.status == "Delete") continue;  // no longer in the file
+    if (entry.state == EntryState::Deleted) continue;  // no longer in the file
     // The listing's 15 spaces stand for "nothing found"; scripts get nothing.
     const std::string_view fifoPath = entry.fifoPath == kNoFifoPath ? "" : entry.fifoPath.view();
     printTsvRecord(out, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(), fifoPath,

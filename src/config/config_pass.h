@@ -1,6 +1,8 @@
 // The configuration pass: reads the configuration file line by line and
 // returns its settings and printer entries; for an add or remove it also
-// produces the rewritten file's bytes while it reads.
+// produces the rewritten file's bytes while it reads. Two entry points,
+// readConfig and rewriteConfig, over one pass (pass_machine.h) in two
+// modes, returning one record.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,8 @@ namespace zorv {
 // The listing's table holds this many entries; an add never makes more.
 constexpr int kMaxEntries = 16;
 
-enum class ConfigSection { None = 0, Path = 1, Printer = 2, Ports = 3 };
+// What a rewrite did to an entry; the listing's status word comes from it.
+enum class EntryState { AsRead, New, Modified, Deleted };
 
 struct PrinterEntry {
   int line = 0;            // of the block's opening tag, from 1
@@ -26,7 +29,7 @@ struct PrinterEntry {
   int closeLine = 0;       // of its closing tag; 0 for a block the rewrite added
   TextField spooler;     // the queue name of the block
   TextField devicePath;
-  TextField status;      // "invalid Spool Name", "Modified", "Delete", "New!!" or empty
+  EntryState state = EntryState::AsRead;
   TextField backend;     // from CUPS's printers.conf, filled in by the caller
   TextField fifoPath;    // likewise; 15 spaces until then
   bool unknownQueue = false;  // the scheduler did not know the queue
@@ -36,6 +39,10 @@ struct PrinterEntry {
 constexpr std::string_view kNoFifoPath = "               ";
 
 PrinterEntry freshEntry();
+
+// The listing's status word: "New!!", "Modified", "Delete", else "invalid
+// Spool Name" for a queue the scheduler does not know, else nothing.
+const char* statusWord(const PrinterEntry& entry);
 
 struct ConfigSettings {
   TextField cupsConfigPath;
@@ -69,6 +76,8 @@ enum class PassResult {
 enum class EntryKeeping { TableOnly, All };
 enum class MissingFile { CreateDefault, IsAnError };
 
+// What a read or a rewrite returns; a rewrite's content holds the entries
+// as the new file has them.
 struct ConfigRead {
   PassResult result = PassResult::Ok;
   ConfigContent content;
@@ -114,13 +123,7 @@ struct RewriteRequest {
 // Takes the rewritten bytes, in order; returns 0, or -1 after reporting.
 using ByteSink = std::function<int(std::string_view)>;
 
-struct ConfigRewrite {
-  PassResult result = PassResult::Ok;
-  ConfigContent content;  // the entries as the new file has them, with status words
-  bool blockFound = false;
-};
-
-ConfigRewrite rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
+ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                             const ByteSink& output);
 
 }  // namespace zorv

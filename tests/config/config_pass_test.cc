@@ -35,7 +35,7 @@ std::vector<std::string> describe(const ConfigContent& content) {
   std::vector<std::string> rows;
   for (const PrinterEntry& entry : content.entries) {
     rows.push_back(std::string(entry.spooler.view()) + "=" + std::string(entry.devicePath.view()) + "=" +
-                   std::string(entry.status.view()));
+                   std::string(statusWord(entry)));
   }
   return rows;
 }
@@ -65,7 +65,7 @@ TEST_P(RewriteRules, NewFileAndEntries) {
 
   const RewriteRequest request{c.mode, c.queue, "/dev/new", read.blockFound};
   std::string written;
-  const ConfigRewrite rewrite = rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
+  const ConfigRead rewrite = rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
     written += bytes;
     return 0;
   });
@@ -104,7 +104,7 @@ TEST(RewriteRulesAfterPorts, BlockAfterPortsIsModifiedNotDoubled) {
   FixedDirectory queues({"Q2"});
   const RewriteRequest request{RewriteMode::Add, "Q2", "/dev/new", true};
   std::string written;
-  const ConfigRewrite rewrite = rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
+  const ConfigRead rewrite = rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
     written += bytes;
     return 0;
   });

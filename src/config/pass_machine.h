@@ -1,0 +1,283 @@
+// The configuration pass's state machine: one streaming pass over the
+// file, line by line, through a small section state machine (None, Path,
+// Printer, Ports), with fixed buffers whatever the file's size. Its one
+// shape serves both modes: a read notes the settings and entries it meets;
+// a rewrite does the same and hands the lines it keeps, replaces or inserts
+// to its sink, so it never holds the file. Used only by config_pass.cc.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/config_format.h"
+#include "config/config_pass.h"
+#include "io/line_io.h"
+
+namespace zorv {
+
+enum class PassMode { Read, Rewrite };
+
+struct PassSetup {
+  PassMode mode = PassMode::Read;
+  EntryKeeping keeping = EntryKeeping::TableOnly;
+  std::string_view queue;                  // the queue whose blocks blockFound() and queueBlocks() tell of
+  const PassObserver* observer = nullptr;  // null: findings are not noted, entries are kept
+  RewriteRequest request;                  // a rewrite's
+  ByteSink output;                         // a rewrite's
+};
+
+enum class ConfigSection { None, Path, Printer, Ports };
+
+// An optional sign and leading digits, saturated to the int32 range; 0 when
+// there are no digits.
+inline std::int32_t leadingNumber(std::string_view text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT32_MAX) value = static_cast<std::int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) return static_cast<std::int32_t>(-value);
+  return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
+}
+
+class ConfigPass {
+ public:
+  ConfigPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup setup)
+      : files_(files), queues_(queues), setup_(std::move(setup)) {}
+
+  // 0 to go on; -1 once the pass has failed (finish() tells how).
+  int handleLine(const Line& line) {
+    lineNumber_ = nextLineNumber_;
+    nextLineNumber_ += line.lineBreaks > 0 ? line.lineBreaks : 1;
+    if (line.truncated) note("the line is longer than 1024 characters; a rewrite would cut it");
+    if (line.textLength > 0 && line.text[0] == '#') return copy(line);
+    return processConfigLine(line);
+  }
+
+  // Checks what only the whole pass can tell.
+  PassResult finish() {
+    if (result_ != PassResult::Ok || !adding()) return result_;
+    if (!targetHandled_) {
+      std::fprintf(stderr, "zorvadmin: cannot add %s: %s has no <Ports> line to add it before\n",
+                   std::string(request().queue).c_str(), files_.config.c_str());
+      return PassResult::Refused;
+    }
+    if (appended_ && content_.unlistedCount > 0) {
+      std::fprintf(stderr, "zorvadmin: cannot add %s: the table holds %d entries\n",
+                   std::string(request().queue).c_str(), kMaxEntries);
+      return PassResult::Refused;
+    }
+    return PassResult::Ok;
+  }
+
+  ConfigContent& content() { return content_; }
+  bool blockFound() const { return blockFound_; }
+  std::vector<PrinterEntry>& queueBlocks() { return queueBlocks_; }
+
+ private:
+  const RewriteRequest& request() const { return setup_.request; }
+  bool rewriting() const { return setup_.mode == PassMode::Rewrite; }
+  bool adding() const { return rewriting() && request().mode == RewriteMode::Add; }
+  bool removing() const { return rewriting() && request().mode == RewriteMode::Remove; }
+  bool inTable() const { return blocksCounted_ < kMaxEntries; }
+  bool keepsEntry() const { return inTable() || setup_.keeping == EntryKeeping::All; }
+
+  void note(const char* message) {
+    if (setup_.observer != nullptr && setup_.observer->finding) setup_.observer->finding({lineNumber_, message});
+  }
+
+  int drop(const char* message) {
+    note(message);
+    return 0;
+  }
+
+  int fail(PassResult result) {
+    result_ = result;
+    return -1;
+  }
+
+  int write(std::string_view bytes) {
+    if (setup_.output(bytes) == 0) return 0;
+    return fail(PassResult::FileError);
+  }
+
+  int writeFormatted(const char* format, std::string_view value) {
+    std::array<char, 1024> buffer{};
+    const int length = std::snprintf(buffer.data(), buffer.size(), format, std::string(value).c_str());
+    return write({buffer.data(), static_cast<std::size_t>(length)});
+  }
+
+  // Writes a kept line back unchanged; a line cut by the line buffer would
+  // lose its tail, so such a rewrite is refused instead.
+  int copy(const Line& line) {
+    if (!rewriting()) return 0;
+    if (line.truncated) {
+      std::fprintf(stderr, "zorvadmin: cannot rewrite %s: it has a line longer than %d characters\n",
+                   files_.config.c_str(), kMaxLineText);
+      return fail(PassResult::Refused);
+    }
+    lineBytes_.clear();
+    appendLine(lineBytes_, line);
+    return write(lineBytes_);
+  }
+
+  int processConfigLine(const Line& line) {
+    if (line.startsWith(tag::kPathOpen)) return enterSection(ConfigSection::Path, line);
+    if (line.startsWith(tag::kPathClose)) return enterSection(ConfigSection::None, line);
+    if (line.startsWith(tag::kPrinterOpen)) return openPrinterBlock(line);
+    if (line.startsWith(tag::kPrinterClose)) return closePrinterBlock(line);
+    if (line.startsWith(tag::kPortsOpen)) return openPorts(line);
+    if (line.startsWith(tag::kPortsClose)) return enterSection(ConfigSection::None, line);
+    switch (section_) {
+      case ConfigSection::Path: return pathLine(line);
+      case ConfigSection::Printer: return printerLine(line);
+      case ConfigSection::Ports: return portsLine(line);
+      case ConfigSection::None: return drop("text outside any section; a rewrite drops it");
+    }
+    return 0;
+  }
+
+  int enterSection(ConfigSection section, const Line& line) {
+    section_ = section;
+    return copy(line);
+  }
+
+  // A block's entry is counted when its closing tag is met; a block left
+  // open by the next section never is.
+  int openPrinterBlock(const Line& line) {
+    section_ = ConfigSection::Printer;
+    block_ = freshEntry();
+    block_.line = lineNumber_;
+    copyText(block_.spooler, printerTagName(line));
+    if (keepsEntry() && !queues_.knows(block_.spooler.view())) {
+      block_.unknownQueue = true;
+    }
+    const bool named = !setup_.queue.empty() && sameQueueName(block_.spooler.view(), setup_.queue);
+    blockFound_ = blockFound_ || named;
+    inTarget_ = rewriting() && named;
+    targetDeviceWritten_ = false;
+    if (!inTarget_) return copy(line);
+    targetHandled_ = true;
+    copyText(block_.spooler, request().queue);
+    block_.state = EntryState::Modified;
+    return adding() ? writeFormatted(kPrinterOpenFormat, request().queue) : 0;
+  }
+
+  int closePrinterBlock(const Line& line) {
+    if (section_ != ConfigSection::Printer) return enterSection(ConfigSection::None, line);
+    section_ = ConfigSection::None;
+    block_.closeLine = lineNumber_;
+    // A block of the queue that has no device path line gets one.
+    if (inTarget_ && adding() && !targetDeviceWritten_ && writeDevicePath() != 0) return -1;
+    if (inTarget_ && removing()) block_.state = EntryState::Deleted;
+    if (!setup_.queue.empty() && sameQueueName(block_.spooler.view(), setup_.queue)) queueBlocks_.push_back(block_);
+    countEntry(block_);
+    const bool dropped = inTarget_ && removing();
+    inTarget_ = false;
+    return dropped ? 0 : copy(line);
+  }
+
+  void countEntry(const PrinterEntry& entry) {
+    const bool kept = keepsEntry();
+    if (!inTable()) ++content_.unlistedCount;
+    ++blocksCounted_;
+    if (!kept) return;
+    if (setup_.observer != nullptr && setup_.observer->entry) {
+      setup_.observer->entry(entry);
+    } else {
+      content_.entries.push_back(entry);
+    }
+  }
+
+  int openPorts(const Line& line) {
+    section_ = ConfigSection::Ports;
+    content_.settings.hasPorts = true;
+    inTarget_ = false;
+    if (adding() && !targetHandled_ && !request().fileHasBlock && appendPrinterBlock() != 0) return -1;
+    return copy(line);
+  }
+
+  int appendPrinterBlock() {
+    if (writeFormatted(kPrinterOpenFormat, request().queue) != 0 ||
+        writeFormatted(kDevicePathFormat, request().devicePath) != 0 || write(kPrinterCloseLine) != 0) {
+      return -1;
+    }
+    appended_ = true;
+    targetHandled_ = true;
+    PrinterEntry entry = freshEntry();
+    entry.state = EntryState::New;
+    copyText(entry.spooler, request().queue);
+    copyText(entry.devicePath, request().devicePath);
+    countEntry(entry);
+    return 0;
+  }
+
+  int writeDevicePath() {
+    targetDeviceWritten_ = true;
+    copyText(block_.devicePath, request().devicePath);
+    return writeFormatted(kDevicePathFormat, request().devicePath);
+  }
+
+  int pathLine(const Line& line) {
+    ConfigSettings& settings = content_.settings;
+    if (line.startsWith(keyword::kCupsConfigPath)) {
+      copyText(settings.cupsConfigPath, keywordValue(line, keyword::kCupsConfigPath));
+      settings.cupsConfigPathLine = lineNumber_;
+    } else if (line.startsWith(keyword::kLogDirectoryPath)) {
+      copyText(settings.logDirectoryPath, keywordValue(line, keyword::kLogDirectoryPath));
+    }
+    return copy(line);
+  }
+
+  int printerLine(const Line& line) {
+    const bool devicePathLine = line.startsWith(keyword::kDevicePath);
+    if (devicePathLine) {
+      copyText(block_.devicePath, keywordValue(line, keyword::kDevicePath));
+      block_.devicePathLine = lineNumber_;
+    }
+    // Blocks beyond the table pass through unchanged unless they are the target.
+    if (!inTable() && !inTarget_) return copy(line);
+    if (!devicePathLine) return drop("unknown line in a printer block; a rewrite drops it");
+    if (!inTarget_) return copy(line);
+    if (removing()) return 0;
+    return writeDevicePath();
+  }
+
+  int portsLine(const Line& line) {
+    if (line.startsWith(keyword::kUiPort)) {
+      ConfigSettings& settings = content_.settings;
+      copyText(settings.uiPortText, keywordValue(line, keyword::kUiPort));
+      settings.uiPort = leadingNumber(settings.uiPortText.view());
+      settings.uiPortLine = lineNumber_;
+    }
+    return copy(line);
+  }
+
+  const ConfigFiles& files_;
+  QueueDirectory& queues_;
+  const PassSetup setup_;
+  int blocksCounted_ = 0;
+  int lineNumber_ = 0;
+  int nextLineNumber_ = 1;
+  ConfigContent content_;
+  ConfigSection section_ = ConfigSection::None;
+  PrinterEntry block_;  // the entry of the printer block being read
+  bool inTarget_ = false;
+  bool targetDeviceWritten_ = false;
+  bool targetHandled_ = false;
+  bool blockFound_ = false;
+  bool appended_ = false;
+  std::vector<PrinterEntry> queueBlocks_;
+  std::string lineBytes_;
+  PassResult result_ = PassResult::Ok;
+};
+
+
+}  // namespace zorv
