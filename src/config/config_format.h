@@ -52,11 +52,12 @@ constexpr std::array<std::string_view, 18> kDefaultConfigPieces = {
     "# Status Monitor API socket port\n#  Default PORT  59787\nUI_Port  59787\n</Ports>\n",
 };
 
-// Writes the default content to files.newFile as 0644 root:root, whatever
-// the umask, and moves it to files.config, so the file appears whole or not
-// at all. When the new file cannot be created, prints "errno=..." to
+// Writes the default content to a new file beside files.config (see
+// NewFile) as 0644 root:root, whatever the umask, syncs it and renames it
+// to files.config: a reader finds no file or the whole default, never part
+// of it. When the new file cannot be created, prints "errno=..." to
 // standard output besides the message on standard error. Returns -1 on any
-// failure, leaving no new file behind.
+// failure, leaving no new file behind. The caller holds the exclusive lock.
 int writeDefaultConfig(const ConfigFiles& files);
 
 // The name of a printer tag line: the text after "<Printer" with leading

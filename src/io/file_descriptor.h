@@ -1,5 +1,14 @@
 // File descriptors that close themselves, the one way files are opened for
-// reading, and the one way a file error is reported.
+// reading, and the words of a file error.
+//
+// Who reports a failure: a function that is a whole step of a run and knows
+// the file's name for the user (NewFile, lockFile, finishInterruptedBackup,
+// writeDefaultConfig, the passes) prints "zorvadmin: cannot ACTION PATH:
+// ERROR" itself, through reportFileError, and returns -1. A primitive
+// (openForReading, readChunk, readLines, writeAllBytes, flushFile) only
+// returns its failure with errno set, and its caller reports it, as only
+// the caller knows what the run was doing. Messages that are not about a
+// file (a refused operand, the scheduler) are the caller's own words.
 #pragma once
 
 #include <string>

@@ -24,8 +24,10 @@ struct TextField {
 // Copies at most 255 characters of text (stopping at a NUL) into field.
 void copyText(TextField& field, std::string_view text);
 
-// Queue names as the scheduler compares them: ASCII letters without regard
-// to case, every other byte exactly.
+// The one rule for queue names, everywhere a name is compared (the pass,
+// the printers.conf scan, --check's duplicates, the scheduler's answers):
+// ASCII letters without regard to case, every other byte exactly, as CUPS
+// compares destination names.
 bool sameQueueName(std::string_view a, std::string_view b);
 
 // The name with ASCII letters in lower case: equal for names sameQueueName
