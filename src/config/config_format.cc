@@ -21,6 +21,19 @@ int writeDefaultConfig(const ConfigFiles& files) {
   return file.commit(files.config);
 }
 
+std::int32_t leadingNumber(std::string_view text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT32_MAX) value = static_cast<std::int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) return static_cast<std::int32_t>(-value);
+  return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
+}
+
 std::string_view printerTagName(const Line& line) {
   const std::string_view name = keywordValue(line, tag::kPrinterOpen);
   return name.substr(0, name.rfind('>'));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "config/config_files.h"
@@ -59,6 +60,10 @@ constexpr std::array<std::string_view, 18> kDefaultConfigPieces = {
 // standard output besides the message on standard error. Returns -1 on any
 // failure, leaving no new file behind. The caller holds the exclusive lock.
 int writeDefaultConfig(const ConfigFiles& files);
+
+// An optional sign and leading digits, saturated to the int32 range; 0 when
+// there are no digits: how the daemon reads UI_Port.
+std::int32_t leadingNumber(std::string_view text);
 
 // The name of a printer tag line: the text after "<Printer" with leading
 // separators skipped, cut at the last ">" (the whole rest without one).

@@ -32,21 +32,6 @@ struct PassSetup {
 
 enum class ConfigSection { None, Path, Printer, Ports };
 
-// An optional sign and leading digits, saturated to the int32 range; 0 when
-// there are no digits.
-inline std::int32_t leadingNumber(std::string_view text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT32_MAX) value = static_cast<std::int64_t>(INT32_MAX) + 1;
-  }
-  if (negative) return static_cast<std::int32_t>(-value);
-  return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
-}
-
 class ConfigPass {
  public:
   ConfigPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup setup)
