@@ -72,13 +72,15 @@ RunResult withoutDeviceWarnings(RunResult result) {
 
 }  // namespace
 
-RunResult CliTest::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
-  std::vector<std::string> command{zorvadminPath()};
-  command.insert(command.end(), args.begin(), args.end());
+std::map<std::string, std::string> CliTest::runEnv(const std::map<std::string, std::string>& env) const {
   std::map<std::string, std::string> fullEnv = CupsScheduler::shared().clientEnv();
   fullEnv["ZORV_CONF"] = conf();
   for (const auto& [name, value] : env) fullEnv[name] = value;
-  return withoutDeviceWarnings(runProgram(command, fullEnv));
+  return fullEnv;
+}
+
+RunResult CliTest::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
+  return runWrapped({}, args, env);
 }
 
 RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
@@ -86,10 +88,7 @@ RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std
   std::vector<std::string> command = wrapper;
   command.push_back(zorvadminPath());
   command.insert(command.end(), args.begin(), args.end());
-  std::map<std::string, std::string> fullEnv = CupsScheduler::shared().clientEnv();
-  fullEnv["ZORV_CONF"] = conf();
-  for (const auto& [name, value] : env) fullEnv[name] = value;
-  return withoutDeviceWarnings(runProgram(command, fullEnv));
+  return withoutDeviceWarnings(runProgram(command, runEnv(env)));
 }
 
 const std::vector<std::string> kAsNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};

@@ -45,6 +45,8 @@ class CliTest : public ::testing::Test {
   std::string file(const std::string& name) const { return dir_.file(name); }
   std::string cupsRoot() const { return CupsScheduler::shared().serverRoot() + "/"; }
 
+  // The test scheduler's client environment and ZORV_CONF, then env.
+  std::map<std::string, std::string> runEnv(const std::map<std::string, std::string>& env) const;
   RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const;
   // Runs with a command in front of the binary (setpriv, strace ...).
   RunResult runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,

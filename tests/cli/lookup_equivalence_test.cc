@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -23,6 +22,7 @@
 #include <thread>
 
 #include "cli/cli_fixture.h"
+#include "support/stand_in_socket.h"
 
 namespace zorv::test {
 namespace {
@@ -282,58 +282,6 @@ TEST_F(LookupEquivalenceTest, ManyNamesInOneRunGetTheAnswersOfCupsGetDests) {
   scheduler.removeQueue("EqBatch");
 }
 
-// A stand-in scheduler on a unix socket that takes connections and then
-// either never answers or answers one byte every two seconds, forever.
-class StuckScheduler {
- public:
-  enum class Mode { Silent, Trickling };
-
-  StuckScheduler(const std::string& path, Mode mode) {
-    // Non-blocking, so the trickling thread sees its stop flag.
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listener_, 64) != 0) {
-      throw std::runtime_error("cannot listen on " + path);
-    }
-    if (mode == Mode::Trickling) thread_ = std::thread([this] { trickle(); });
-  }
-  ~StuckScheduler() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    ::close(listener_);
-  }
-  StuckScheduler(const StuckScheduler&) = delete;
-  StuckScheduler& operator=(const StuckScheduler&) = delete;
-
- private:
-  void trickle() {
-    static const std::string kResponse =
-        "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 100000\r\n\r\n";
-    std::vector<std::pair<int, std::size_t>> clients;  // descriptor, bytes sent
-    auto lastByte = Clock::now();
-    while (!stop_) {
-      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (client >= 0) clients.emplace_back(client, 0);
-      if (Clock::now() - lastByte >= std::chrono::seconds(2)) {
-        lastByte = Clock::now();
-        for (auto& [fd, sent] : clients) {
-          const char byte = kResponse[sent % kResponse.size()];
-          if (::send(fd, &byte, 1, MSG_NOSIGNAL) == 1) ++sent;
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    for (const auto& client : clients) ::close(client.first);
-  }
-
-  int listener_ = -1;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 class UnreachableSchedulerTest : public CliTest {
  protected:
   struct Timed {
@@ -343,20 +291,24 @@ class UnreachableSchedulerTest : public CliTest {
 
   Timed timedRun(const std::vector<std::string>& args, const std::string& server) const {
     const auto start = Clock::now();
-    // Killed well past the bound, so a run that hangs fails the test
-    // instead of stalling the suite.
-    RunResult result =
-        runWrapped({"timeout", "-s", "KILL", "40"}, args, {{"CUPS_SERVER", server}, {"HOME", dir_.path()}});
+    // A budget of 1 second; killed well past it, so a run that hangs fails
+    // the test instead of stalling the suite.
+    RunResult result = runWrapped({"timeout", "-s", "KILL", "40"}, args,
+                                  {{"CUPS_SERVER", server}, {"HOME", dir_.path()}, {"ZORV_SCHEDULER_TIMEOUT", "1"}});
     return {result, std::chrono::duration<double>(Clock::now() - start).count()};
   }
 
-  static void expectCannotReachLine(const std::string& err) {
+  // reason: what the line must give as the reason; any when empty.
+  static void expectCannotReachLine(const std::string& err, const std::string& reason = "") {
     const std::string prefix = "zorvadmin: cannot reach the CUPS scheduler: ";
     const std::string suffix = "; queue names were not checked\n";
     EXPECT_EQ(err.rfind(prefix, 0), 0u) << err;
     ASSERT_GT(err.size(), prefix.size() + suffix.size()) << "no reason given: " << err;
     EXPECT_EQ(err.substr(err.size() - suffix.size()), suffix) << err;
     EXPECT_EQ(err.find('\n'), err.size() - 1) << "more than the one line: " << err;
+    if (!reason.empty()) {
+      EXPECT_EQ(err, prefix + reason + suffix);
+    }
   }
 };
 
@@ -373,35 +325,37 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     ::close(fd);
   }
-  const StuckScheduler silent(file("silent.sock"), StuckScheduler::Mode::Silent);
-  const StuckScheduler trickling(file("trickling.sock"), StuckScheduler::Mode::Trickling);
+  const StandInSocket silent(file("silent.sock"), StandInSocket::Mode::NeverAnswer);
+  const StandInSocket trickling(file("trickling.sock"), StandInSocket::Mode::Trickling);
 
   struct Case {
     const char* what;
     std::string server;
+    std::string reason;  // empty: libcups's, whatever it says
   };
+  const std::string timedOut = "no answer within 1 seconds";
   const Case cases[] = {
-      {"no socket at all", file("missing.sock")},
-      {"a socket nobody listens on", stale},
-      {"a scheduler that accepts and never answers", file("silent.sock")},
-      {"a scheduler that answers a byte every two seconds", file("trickling.sock")},
+      {"no socket at all", file("missing.sock"), ""},
+      {"a socket nobody listens on", stale, ""},
+      {"a scheduler that accepts and never answers", file("silent.sock"), timedOut},
+      {"a scheduler that answers a byte at a time", file("trickling.sock"), timedOut},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    // The bound is 10 seconds of scheduler conversation per run; 20 keeps
-    // a loaded machine from failing the test.
+    // The bound is 1 second of scheduler conversation per run; 20 keeps a
+    // loaded machine from failing the test.
     writeConf(configWith(cupsRoot(), blocks));
     const std::string before = readConf();
     const Timed add = timedRun({"-p", "Q1", "-o", "/dev/usb/lp9"}, c.server);
     EXPECT_EQ(add.result.status, 2);
     EXPECT_EQ(add.result.out, "\n Q1 can't find in CUPS Spooler Entry!!\n\n");
-    expectCannotReachLine(add.result.err);
+    expectCannotReachLine(add.result.err, c.reason);
     EXPECT_LT(add.seconds, 20.0);
     expectUntouched(before);
 
     const Timed tsv = timedRun({"--tsv"}, c.server);
     EXPECT_EQ(tsv.result.status, 0);
-    expectCannotReachLine(tsv.result.err);
+    expectCannotReachLine(tsv.result.err, c.reason);
     EXPECT_LT(tsv.seconds, 20.0);
     std::istringstream lines(tsv.result.out);
     int entries = 0;
