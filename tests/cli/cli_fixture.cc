@@ -95,10 +95,16 @@ const std::vector<std::string> kAsNobody = {"setpriv", "--reuid=65534", "--regid
 const std::vector<std::string> kWithoutDacOverride = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
                                                       "--bounding-set=-dac_override,-dac_read_search"};
 
+std::vector<std::string> CliTest::filesLeft() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::vector<std::string> CliTest::newFilesLeft(const std::vector<std::string>& expected) const {
   std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-    const std::string name = entry.path().filename();
+  for (const std::string& name : filesLeft()) {
     if (name.rfind("zorv.conf~", 0) == 0 && std::find(expected.begin(), expected.end(), name) == expected.end()) {
       left.push_back(name);
     }
@@ -117,10 +123,15 @@ void CliTest::expectFileError(const RunResult& result, const std::string& messag
   }
 }
 
-void CliTest::expectUntouched(const std::string& before) const {
-  EXPECT_EQ(readConf(), before);
+void CliTest::expectFiles(const std::string& config, const std::optional<std::string>& backup) const {
+  EXPECT_EQ(readConf(), config);
   EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
-  EXPECT_FALSE(fileExists(conf() + ".bak"));
+  EXPECT_FALSE(fileExists(conf() + ".bak~"));
+  if (backup) {
+    EXPECT_EQ(readFile(conf() + ".bak"), *backup);
+  } else {
+    EXPECT_FALSE(fileExists(conf() + ".bak"));
+  }
 }
 
 }  // namespace zorv::test
