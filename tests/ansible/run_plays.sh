@@ -89,10 +89,16 @@ DevicePath /dev/usb/lp0
 UI_Port  59787
 </Ports>
 EOF
-# Most plays find the command on PATH, as on a server; one names it through
-# the module's zorvadmin option, a wrapper that logs every run.
+# Most plays find the command on PATH, as on a server: zorvadmin as 1.1,
+# without --devices, so that no play lists this machine's devices. One names
+# it through the module's zorvadmin option, a wrapper that logs every run.
 mkdir -p "$work/bin" "$work/logbin"
-ln -s "$binary" "$work/bin/zorvadmin"
+cat >"$work/bin/zorvadmin" <<EOF
+#!/bin/sh
+[ "\$*" = --help ] && { '$binary' --help | grep -v -e --devices; exit 0; }
+exec '$binary' "\$@"
+EOF
+chmod 755 "$work/bin/zorvadmin"
 calls=$work/calls
 cat >"$work/logbin/zorvadmin" <<EOF
 #!/bin/sh
