@@ -18,7 +18,9 @@ void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry) {
                entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), statusWord(entry));
 }
 
-std::string escaped(std::string_view field) {
+}  // namespace
+
+std::string tsvField(std::string_view field) {
   std::string out;
   for (const char c : field) {
     if (c == '\t') {
@@ -34,10 +36,12 @@ std::string escaped(std::string_view field) {
   return out;
 }
 
+namespace {
+
 void printTsvRecord(std::FILE* out, std::initializer_list<std::string_view> fields) {
   const char* separator = "";
   for (const std::string_view field : fields) {
-    std::fprintf(out, "%s%s", separator, escaped(field).c_str());
+    std::fprintf(out, "%s%s", separator, tsvField(field).c_str());
     separator = "\t";
   }
   std::fprintf(out, "\n");

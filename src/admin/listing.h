@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "config/config_pass.h"
 
@@ -18,6 +20,9 @@ enum class SchedulerState { Reached, Unreachable };
 // The listing for scripts: tab-separated records of the settings, then one
 // per block of the file in file order, no padding, no 16-row limit; a tab,
 // newline or backslash inside a field is written as \t, \n or \\.
+// One field of a TSV record: a tab, newline or backslash as \t, \n or \\.
+std::string tsvField(std::string_view field);
+
 void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out = stdout);
 
 }  // namespace zorv

@@ -51,7 +51,7 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
     // finds none takes it.
     shared = shared && exists(files.config);
     const LockMode mode = shared ? LockMode::Shared : LockMode::Exclusive;
-    if (!preview && lockFile(files.lock, mode, kLockTimeoutSeconds, out.lock) != 0) return kExitFileError;
+    if (!preview && lockFile(files.lock, mode, lockTimeoutSeconds(), out.lock) != 0) return kExitFileError;
     if (shared && !exists(files.config)) continue;  // gone before the lock: the exclusive one makes it
     if (request.kind == RunKind::Change &&
         finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {

@@ -80,7 +80,7 @@ int restoreBackup(const LongOptions& options) {
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   {
     FileDescriptor lock;
-    if (lockFile(files.lock, LockMode::Exclusive, kLockTimeoutSeconds, lock) != 0 ||
+    if (lockFile(files.lock, LockMode::Exclusive, lockTimeoutSeconds(), lock) != 0 ||
         finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
       return kExitFileError;
     }

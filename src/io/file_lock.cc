@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "io/run_budget.h"
+
 namespace zorv {
 namespace {
 
@@ -29,6 +31,8 @@ FileDescriptor openLockFile(const std::string& path, LockMode mode) {
 }
 
 }  // namespace
+
+int lockTimeoutSeconds() { return timeoutSeconds("ZORV_LOCK_TIMEOUT", 10); }
 
 int lockFile(const std::string& path, LockMode mode, int timeoutSeconds, FileDescriptor& held) {
   FileDescriptor fd = openLockFile(path, mode);

@@ -10,8 +10,9 @@ namespace zorv {
 
 enum class LockMode { Shared, Exclusive };
 
-// How long a run waits for another to let go of the lock.
-constexpr int kLockTimeoutSeconds = 10;
+// How long a run waits for another to let go of the lock: 10 seconds, or
+// ZORV_LOCK_TIMEOUT's.
+int lockTimeoutSeconds();
 
 // Takes the lock on path, waiting at most timeoutSeconds; never follows a
 // link. A shared lock also works where the lock file cannot be written: it

@@ -53,6 +53,12 @@ void LineBuffer::append(const char* bytes, int count) {
   fullTextLength += count;
 }
 
+namespace {
+
+// Appends the text from position up to the first CR or LF below validBytes
+// to line and returns the bytes taken, terminator included (a CR or LF right
+// after the terminator belongs to it). Returns -1 when no terminator lies
+// between position and validBytes, or position is not below validBytes.
 int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) {
   if (position < 0 || position >= validBytes) return -1;
   int end = position;
@@ -64,6 +70,8 @@ int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) 
   line.terminatorEnd = chunk[end + line.terminatorLength - 1];
   return end - position + line.terminatorLength;
 }
+
+}  // namespace
 
 ReadResult readLines(int fd, OnEagain onEagain, const LineHandler& handler) {
   std::array<char, kReadChunkSize + 1> chunk{};

@@ -40,12 +40,6 @@ struct Line {
   bool startsWith(std::string_view prefix) const { return view().substr(0, prefix.size()) == prefix; }
 };
 
-// Appends the text from position up to the first CR or LF below validBytes
-// to line and returns the bytes taken, terminator included (a CR or LF right
-// after the terminator belongs to it). Returns -1 when no terminator lies
-// between position and validBytes, or position is not below validBytes.
-int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes);
-
 // Whether a read that reports EAGAIN is repeated (CUPS's own files) or fails.
 enum class OnEagain { Fail, Retry };
 

@@ -2,15 +2,12 @@
 
 #include <cstdio>
 
+#include "io/run_budget.h"
 #include "io/text_field.h"
 #include "spooler/bounded_child.h"
 
 namespace zorv {
-namespace {
-
-std::string timedOut() { return "no answer within " + std::to_string(kSchedulerBudget.count()) + " seconds"; }
-
-}  // namespace
+std::chrono::seconds schedulerBudget() { return std::chrono::seconds(timeoutSeconds("ZORV_SCHEDULER_TIMEOUT", 10)); }
 
 void CupsQueueDirectory::lookUp(const std::vector<std::string>& names) {
   if (stopped()) return;
@@ -44,7 +41,7 @@ void CupsQueueDirectory::ask(SchedulerQuestion question) {
   // What did not come back is the deadline's doing, or the child's failure.
   const std::string failure = !output.failure.empty() ? output.failure
                               : output.complete       ? "the request ended without an answer"
-                                                      : timedOut();
+                                                      : "no answer within " + std::to_string(budget_.count()) + " seconds";
   if (!localCame) {
     // Names answered before stay answered; the scheduler is not asked again.
     local_.fetched = true;

@@ -20,12 +20,13 @@
 
 namespace zorv {
 
-// The whole conversation with the scheduler in one run.
-constexpr std::chrono::seconds kSchedulerBudget{10};
+// The whole conversation with the scheduler in one run: 10 seconds, or
+// ZORV_SCHEDULER_TIMEOUT's.
+std::chrono::seconds schedulerBudget();
 
 class CupsQueueDirectory final : public QueueDirectory {
  public:
-  explicit CupsQueueDirectory(std::chrono::milliseconds budget = kSchedulerBudget) : budget_(budget) {}
+  explicit CupsQueueDirectory(std::chrono::seconds budget = schedulerBudget()) : budget_(budget) {}
 
   // Asks about exactly these names now, in one child on one connection, so
   // that a run can do it before it takes the lock. Names asked later are
@@ -64,7 +65,7 @@ class CupsQueueDirectory final : public QueueDirectory {
   bool stopped() const { return local_.fetched && !local_.answered; }
   void noteFailure(const Part& part);
 
-  std::chrono::milliseconds budget_;
+  std::chrono::seconds budget_;
   bool clockStarted_ = false;
   std::chrono::steady_clock::time_point deadline_;
   Part local_;   // the scheduler's own queues among those asked

@@ -16,6 +16,6 @@ struct QueueModels {
 };
 
 QueueModels askQueueModels(const std::vector<std::string>& queues,
-                           std::chrono::milliseconds budget = kSchedulerBudget);
+                           std::chrono::seconds budget = schedulerBudget());
 
 }  // namespace zorv

@@ -89,10 +89,16 @@ DevicePath /dev/usb/lp0
 UI_Port  59787
 </Ports>
 EOF
-# Most plays find the command on PATH, as on a server; one names it through
-# the module's zorvadmin option, a wrapper that logs every run.
+# Most plays find the command on PATH, as on a server: zorvadmin as 1.1,
+# without --devices, so that no play lists this machine's devices. One names
+# it through the module's zorvadmin option, a wrapper that logs every run.
 mkdir -p "$work/bin" "$work/logbin"
-ln -s "$binary" "$work/bin/zorvadmin"
+cat >"$work/bin/zorvadmin" <<EOF
+#!/bin/sh
+[ "\$*" = --help ] && { '$binary' --help | grep -v -e --devices; exit 0; }
+exec '$binary' "\$@"
+EOF
+chmod 755 "$work/bin/zorvadmin"
 calls=$work/calls
 cat >"$work/logbin/zorvadmin" <<EOF
 #!/bin/sh
@@ -218,19 +224,18 @@ header="- hosts: localhost
     zorv.admin.zorv_printer: {path: $conf}
     zorv.admin.zorv_printer_info: {path: $conf}
   tasks:"
+playbook() {  # playbook NAME "TASK NAME|ARGUMENTS" ...: $work/NAME.yml, one zorv_printer task per argument
+  local name=$1 task
+  shift
+  {
+    echo "$header"
+    for task in "$@"; do printf '    - name: %s\n      zorv.admin.zorv_printer: {%s}\n' "${task%%|*}" "${task#*|}"; done
+  } >"$work/$name.yml"
+}
 
 # --- add, modify, remove ---------------------------------------------------
-cat >"$work/changes.yml" <<EOF
-$header
-    - name: add Q1
-      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp1}
-    - name: modify Q1
-      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp2}
-    - name: add Q2
-      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp3, state: present}
-    - name: remove Office
-      zorv.admin.zorv_printer: {name: Office, state: absent}
-EOF
+playbook changes "add Q1|name: Q1, device: /dev/usb/lp1" "modify Q1|name: Q1, device: /dev/usb/lp2" \
+  "add Q2|name: Q2, device: /dev/usb/lp3, state: present" "remove Office|name: Office, state: absent"
 play changes
 expect "changes: play status" "$status" 0
 for task in "add Q1" "modify Q1" "add Q2" "remove Office"; do
@@ -243,15 +248,9 @@ expect "changes: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp2,
 expect "changes: the command kept a backup" "$(test -f "$conf.bak" && echo yes)" yes
 
 # --- a second run changes nothing ------------------------------------------
-cat >"$work/steady.yml" <<EOF
-$header
-    - name: modify Q1
-      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp4, zorvadmin: $work/logbin/zorvadmin}
-    - name: remove Q2
-      zorv.admin.zorv_printer: {name: Q2, state: absent, zorvadmin: $work/logbin/zorvadmin}
-    - name: Office stays absent
-      zorv.admin.zorv_printer: {name: Office, state: absent, zorvadmin: $work/logbin/zorvadmin}
-EOF
+logged="zorvadmin: $work/logbin/zorvadmin"
+playbook steady "modify Q1|name: Q1, device: /dev/usb/lp4, $logged" "remove Q2|name: Q2, state: absent, $logged" \
+  "Office stays absent|name: Office, state: absent, $logged"
 play steady
 expect "steady, first run: recap" "$(field steady stats changed)/$(field steady stats failed)" 2/0
 expect "steady, first run: ran the changes through the named command" \
@@ -266,17 +265,8 @@ expect "steady, second run: directory untouched" "$(snapshot)" "$before"
 expect "steady: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp4,"
 
 # --- check mode predicts and touches nothing -------------------------------
-cat >"$work/check.yml" <<EOF
-$header
-    - name: modify Q1
-      zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp9}
-    - name: add Q2
-      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp5}
-    - name: remove Q1
-      zorv.admin.zorv_printer: {name: Q1, state: absent}
-    - name: Q2 stays absent
-      zorv.admin.zorv_printer: {name: Q2, state: absent}
-EOF
+playbook check "modify Q1|name: Q1, device: /dev/usb/lp9" "add Q2|name: Q2, device: /dev/usb/lp5" \
+  "remove Q1|name: Q1, state: absent" "Q2 stays absent|name: Q2, state: absent"
 before=$(snapshot)
 play check --check
 expect "check: play status" "$status" 0

@@ -72,13 +72,15 @@ RunResult withoutDeviceWarnings(RunResult result) {
 
 }  // namespace
 
-RunResult CliTest::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
-  std::vector<std::string> command{zorvadminPath()};
-  command.insert(command.end(), args.begin(), args.end());
+std::map<std::string, std::string> CliTest::runEnv(const std::map<std::string, std::string>& env) const {
   std::map<std::string, std::string> fullEnv = CupsScheduler::shared().clientEnv();
   fullEnv["ZORV_CONF"] = conf();
   for (const auto& [name, value] : env) fullEnv[name] = value;
-  return withoutDeviceWarnings(runProgram(command, fullEnv));
+  return fullEnv;
+}
+
+RunResult CliTest::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) const {
+  return runWrapped({}, args, env);
 }
 
 RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
@@ -86,20 +88,23 @@ RunResult CliTest::runWrapped(const std::vector<std::string>& wrapper, const std
   std::vector<std::string> command = wrapper;
   command.push_back(zorvadminPath());
   command.insert(command.end(), args.begin(), args.end());
-  std::map<std::string, std::string> fullEnv = CupsScheduler::shared().clientEnv();
-  fullEnv["ZORV_CONF"] = conf();
-  for (const auto& [name, value] : env) fullEnv[name] = value;
-  return withoutDeviceWarnings(runProgram(command, fullEnv));
+  return withoutDeviceWarnings(runProgram(command, runEnv(env)));
 }
 
 const std::vector<std::string> kAsNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 const std::vector<std::string> kWithoutDacOverride = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
                                                       "--bounding-set=-dac_override,-dac_read_search"};
 
+std::vector<std::string> CliTest::filesLeft() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::vector<std::string> CliTest::newFilesLeft(const std::vector<std::string>& expected) const {
   std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-    const std::string name = entry.path().filename();
+  for (const std::string& name : filesLeft()) {
     if (name.rfind("zorv.conf~", 0) == 0 && std::find(expected.begin(), expected.end(), name) == expected.end()) {
       left.push_back(name);
     }
@@ -118,10 +123,15 @@ void CliTest::expectFileError(const RunResult& result, const std::string& messag
   }
 }
 
-void CliTest::expectUntouched(const std::string& before) const {
-  EXPECT_EQ(readConf(), before);
+void CliTest::expectFiles(const std::string& config, const std::optional<std::string>& backup) const {
+  EXPECT_EQ(readConf(), config);
   EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
-  EXPECT_FALSE(fileExists(conf() + ".bak"));
+  EXPECT_FALSE(fileExists(conf() + ".bak~"));
+  if (backup) {
+    EXPECT_EQ(readFile(conf() + ".bak"), *backup);
+  } else {
+    EXPECT_FALSE(fileExists(conf() + ".bak"));
+  }
 }
 
 }  // namespace zorv::test

@@ -45,6 +45,8 @@ class CliTest : public ::testing::Test {
   std::string file(const std::string& name) const { return dir_.file(name); }
   std::string cupsRoot() const { return CupsScheduler::shared().serverRoot() + "/"; }
 
+  // The test scheduler's client environment and ZORV_CONF, then env.
+  std::map<std::string, std::string> runEnv(const std::map<std::string, std::string>& env) const;
   RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const;
   // Runs with a command in front of the binary (setpriv, strace ...).
   RunResult runWrapped(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
@@ -53,12 +55,16 @@ class CliTest : public ::testing::Test {
   void writeConf(const std::string& content) const { writeFile(conf(), content); }
   std::string readConf() const { return readFile(conf()); }
 
+  // Every name in the test's directory, sorted, so a file left behind shows.
+  std::vector<std::string> filesLeft() const;
+
   // Files in the test's directory that begin with the configuration's name
   // and "~" (new files of a run), but for those listed as expected.
   std::vector<std::string> newFilesLeft(const std::vector<std::string>& expected = {}) const;
 
-  // The file must not have changed, and no new file may be left over.
-  void expectUntouched(const std::string& before) const;
+  // The configuration is config, its backup backup (none when not given),
+  // and no new file or backup in waiting is left.
+  void expectFiles(const std::string& config, const std::optional<std::string>& backup = std::nullopt) const;
 
   // A run that failed on a file: status 3, no listing, exactly message on
   // standard error, no new file left, and the configuration as before

@@ -2,8 +2,6 @@
 // binary on mocked machines: umockdev's device tree, and udev's database in
 // a private /run of a private mount namespace (the real /run and /dev are
 // never touched).
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <filesystem>
 
 #include "cli/cli_fixture.h"
+#include "support/stand_in_socket.h"
 
 namespace zorv::test {
 namespace {
@@ -127,9 +126,7 @@ class DevicesTest : public CliTest {
                                    " \"$@\"\n");
     std::vector<std::string> command{"unshare", "-m", "sh", file("mock.sh"), zorvadminPath()};
     command.insert(command.end(), row.args.begin(), row.args.end());
-    std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
-    env["ZORV_CONF"] = conf();
-    for (const auto& [name, value] : row.env) env[name] = value;
+    std::map<std::string, std::string> env = runEnv(row.env);
     // umockdev-run preloads its library ahead of the sanitizer build's
     // runtime, which otherwise refuses to start; they work together.
     env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
@@ -141,12 +138,7 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
   if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
   const std::string lp0Z4410 = " Printer      : Zorv ZPR4410 (serial A-1, USB port 1-2)\n Stable names : /dev/" +
                                byId("ZPR4410", "A-1") + "\n                /dev/" + byPath("2") + "\n";
-  // A scheduler that takes the connection and never answers.
-  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{AF_UNIX, {}};
-  file("silent.sock").copy(address.sun_path, sizeof address.sun_path - 1);
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(silent, 8), 0);
+  const StandInSocket silent(file("silent.sock"), StandInSocket::Mode::NeverAnswer);
   const std::vector<MockPrinter> noSerial = {zorv(0, "4", "ZPR4410", "")};
   const std::string noSerialTsv = "device\t/dev/usb/lp0\tusb\t1-4\tZorv\tZPR4410\t\t/dev/" + byPath("4") +
                                   "\tno-serial\nlink\t/dev/usb/lp0\t/dev/" + byPath("4") + "\nentry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t";
@@ -186,7 +178,7 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
        block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--devices", "--tsv"},
        noSerialTsv + "Zorv ZPR4410, 1.0\tmatches\nentry\tGone\t/dev/usb/lp5\t\t\tabsent\n", ""},
       {"a scheduler that never answers", noSerial, block("Z4410", "/dev/usb/lp0"), {"--devices", "--tsv"},
-       noSerialTsv + "\tunknown\n", "", {{"CUPS_SERVER", file("silent.sock")}}},
+       noSerialTsv + "\tunknown\n", "", {{"CUPS_SERVER", file("silent.sock")}, {"ZORV_SCHEDULER_TIMEOUT", "1"}}},
       {"-p of a queue CUPS does not know: no word on the printer", kRenumbered, "",
        {"-p", "Unknown", "-o", "/dev/usb/lp0"}, "\n Unknown can't find in CUPS Spooler Entry!!\n\n", "", {}, 2},
       {"an unreadable configuration", kRenumbered, "", {"--devices"}, "",
@@ -222,7 +214,6 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
     EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, row.err);
   }
-  ::close(silent);
 }
 
 }  // namespace

@@ -205,11 +205,6 @@ class FaultInjectionTest : public CliTest {
     return calls.size();
   }
 
-  void expectNothingLeftBehind() const {
-    EXPECT_FALSE(fileExists(newFile()));
-    EXPECT_FALSE(fileExists(backupInWaiting()));
-  }
-
   // A failure before the move: one message naming the file, no listing,
   // every file as it was.
   void expectUnchanged(const RunResult& result, bool backupKept = true) const {
@@ -217,18 +212,14 @@ class FaultInjectionTest : public CliTest {
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("zorvadmin: cannot "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(dir_.path()), std::string::npos) << result.err;
-    EXPECT_EQ(readConf(), before_);
-    if (backupKept) {
-      EXPECT_EQ(readFile(backup()), olderBackup_);
-    }
-    expectNothingLeftBehind();
+    const std::optional<std::string> backupNow =
+        fileExists(backup()) ? std::optional<std::string>(readFile(backup())) : std::nullopt;
+    expectFiles(before_, backupKept ? olderBackup_ : backupNow);
   }
 
   void expectAdded(const RunResult& result) const {
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(readConf(), after_);
-    EXPECT_EQ(readFile(backup()), before_);
-    expectNothingLeftBehind();
+    expectFiles(after_, before_);
   }
 
   // The backup is never anything but a whole earlier file.

@@ -13,7 +13,6 @@ TEST_F(ListingTest, NoArgumentAndNoFileCreatesTheDefaultAndLists) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, kUsage + listing("/etc/cups/", "None", 59787, {}));
   EXPECT_EQ(readConf(), kDefaultConfig);
-  EXPECT_EQ(kDefaultConfig.size(), 766u);
   EXPECT_FALSE(fileExists(conf() + "~"));
   // A second run lists the same file and leaves it alone.
   EXPECT_EQ(run({}).out, kUsage + listing("/etc/cups/", "None", 59787, {}));
@@ -21,8 +20,7 @@ TEST_F(ListingTest, NoArgumentAndNoFileCreatesTheDefaultAndLists) {
 }
 
 TEST_F(ListingTest, RefusesToRunUnlessRoot) {
-  const RunResult result =
-      runWrapped({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, {"-p", "Q1", "-o", "/dev/lp0"});
+  const RunResult result = runWrapped(kAsNobody, {"-p", "Q1", "-o", "/dev/lp0"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "This Command must be run as root\n");
@@ -103,8 +101,7 @@ namespace zorv::test {
 namespace {
 
 TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
-  const std::vector<std::string> unprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  const RunResult help = runWrapped(unprivileged, {"--help"});
+  const RunResult help = runWrapped(kAsNobody, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(help.out.substr(0, kUsage.size()), kUsage);
@@ -113,7 +110,7 @@ TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_NE(help.out.find("(since 1.1)\n", at), std::string::npos) << option;
   }
-  const RunResult version = runWrapped(unprivileged, {"--version"});
+  const RunResult version = runWrapped(kAsNobody, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "zorvadmin 1.1.0\n");
   EXPECT_FALSE(fileExists(conf()));

@@ -14,11 +14,7 @@ const Row kQ1New{"Q1", "zorv", "/var/run/zorv/Q1.fifo", "/dev/usb/lp1", "New!!"}
 class RewriteTest : public CliTest {
  protected:
   // A successful rewrite: the old bytes are the backup, no new file is left.
-  void expectRotated(const std::string& before, const std::string& after) {
-    EXPECT_EQ(readConf(), after);
-    EXPECT_EQ(readFile(conf() + ".bak"), before);
-    EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
-  }
+  void expectRotated(const std::string& before, const std::string& after) { expectFiles(after, before); }
   std::string list(const std::vector<Row>& rows, const std::string& unlisted = "") {
     return listing(cupsRoot(), "None", 59787, rows, unlisted);
   }
@@ -182,7 +178,7 @@ TEST_F(RewriteTest, RefusedRequestsChangeNothing) {
     EXPECT_EQ(result.status, 2) << c.args[1];
     EXPECT_EQ(result.out, c.out) << c.args[1];
     EXPECT_EQ(result.err, c.err) << c.args[1];
-    expectUntouched(before);
+    expectFiles(before);
   }
 }
 
@@ -193,7 +189,7 @@ TEST_F(RewriteTest, AddWithoutPortsLineIsRefused) {
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "zorvadmin: cannot add Q1: " + conf() + " has no <Ports> line to add it before\n");
-  expectUntouched(before);
+  expectFiles(before);
   // A block that is there can still be modified.
   writeConf(before + "<Printer Q1>\nDevicePath /dev/a\n</Printer>\n");
   EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/b"}).status, 0);
@@ -255,7 +251,7 @@ TEST_F(RewriteTest, LongLineIsNotCutByARewrite) {
   const RunResult result = run({"-x", "Q1"});
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.err, "zorvadmin: cannot rewrite " + conf() + ": it has a line longer than 1024 characters\n");
-  expectUntouched(before);
+  expectFiles(before);
 }
 
 // A stale new file, or a directory, at the new file's name is someone

@@ -55,7 +55,7 @@ TEST_F(SafetyTest, OperandsWithControlCharactersAreRefused) {
     EXPECT_EQ(result.status, 2) << c.message;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "zorvadmin: " + c.message + "\n");
-    expectUntouched(withQ1());
+    expectFiles(withQ1());
   }
 }
 

@@ -42,13 +42,6 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 class SurfaceTest : public CliTest {
  protected:
-  // Every name in the test's directory, so a file left behind shows.
-  std::vector<std::string> filesLeft() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   std::map<std::string, std::string> deadScheduler() const { return {{"CUPS_SERVER", file("no-cupsd.sock")}}; }
 };
 
@@ -179,8 +172,7 @@ TEST_F(SurfaceTest, CheckCreatesNothingAndTellsAnUnreadableFile) {
   writeFile(file("open.conf"), configWith(file("cups/")));
   for (const std::string& path : {dir_.path(), file("cups")}) ::chmod(path.c_str(), 0755);
   for (const std::string& path : {file("open.conf"), file("cups/printers.conf")}) ::chmod(path.c_str(), 0644);
-  const RunResult asNobody =
-      runWrapped({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, {"--check", file("open.conf")});
+  const RunResult asNobody = runWrapped(kAsNobody, {"--check", file("open.conf")});
   EXPECT_EQ(asNobody.status, 0) << asNobody.out << asNobody.err;
 }
 
@@ -247,7 +239,7 @@ TEST_F(SurfaceTest, DryRunFailsAsTheRunWouldAndNeedsTheFile) {
   EXPECT_EQ(dry.status, 2);
   EXPECT_EQ(dry.out, kCantFindUnknown);
   EXPECT_EQ(dry.out, real.out);
-  expectUntouched(configWith(cupsRoot(), kQ2Block));
+  expectFiles(configWith(cupsRoot(), kQ2Block));
   // A preview of a file that is not there creates no default.
   std::filesystem::remove(conf());
   std::filesystem::remove(conf() + ".lock");
@@ -381,7 +373,7 @@ TEST_F(SurfaceTest, RestoreWithoutBackupChangesNothing) {
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find(conf() + ".bak"), std::string::npos) << result.err;
-  expectUntouched(configWith(cupsRoot(), kQ2Block));
+  expectFiles(configWith(cupsRoot(), kQ2Block));
 }
 
 TEST_F(SurfaceTest, EachChangeLogsOneNoticeToAuthpriv) {

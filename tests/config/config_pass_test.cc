@@ -53,6 +53,15 @@ void PrintTo(const RewriteCase& c, std::ostream* out) { *out << c.what; }
 
 class RewriteRules : public ::testing::TestWithParam<RewriteCase> {};
 
+// A rewrite whose bytes go to written.
+auto rewriteInto(std::string& written, const ConfigFiles& files, const RewriteRequest& request,
+                 FixedDirectory& queues) {
+  return rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
+    written += bytes;
+    return 0;
+  });
+}
+
 TEST_P(RewriteRules, NewFileAndEntries) {
   const RewriteCase& c = GetParam();
   test::TempDir dir;
@@ -65,10 +74,7 @@ TEST_P(RewriteRules, NewFileAndEntries) {
 
   const RewriteRequest request{c.mode, c.queue, "/dev/new", read.blockFound};
   std::string written;
-  const ConfigRead rewrite = rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
-    written += bytes;
-    return 0;
-  });
+  const auto rewrite = rewriteInto(written, files, request, queues);
   ASSERT_EQ(rewrite.result, PassResult::Ok);
   EXPECT_EQ(written, kHead + c.expectedBlocks + kPorts);
   EXPECT_EQ(describe(rewrite.content), c.expectedEntries);
@@ -104,10 +110,7 @@ TEST(RewriteRulesAfterPorts, BlockAfterPortsIsModifiedNotDoubled) {
   FixedDirectory queues({"Q2"});
   const RewriteRequest request{RewriteMode::Add, "Q2", "/dev/new", true};
   std::string written;
-  const ConfigRead rewrite = rewriteConfig(files, request, queues, [&written](std::string_view bytes) {
-    written += bytes;
-    return 0;
-  });
+  const auto rewrite = rewriteInto(written, files, request, queues);
   ASSERT_EQ(rewrite.result, PassResult::Ok);
   EXPECT_EQ(written, kHead + kPorts + block("Q2", "/dev/new"));
   EXPECT_EQ(describe(rewrite.content), std::vector<std::string>{"Q2=/dev/new=Modified"});

@@ -140,12 +140,20 @@ TEST(LineSplitting, ReadErrorIsReported) {
   ::close(fd);
 }
 
-TEST(NextLine, NoTerminatorOrNoBytesLeft) {
-  LineBuffer line;
-  EXPECT_EQ(nextLine(line, "abc", 0, 3), -1);
-  EXPECT_EQ(nextLine(line, "a\n", 2, 2), -1);
-  EXPECT_EQ(nextLine(line, "a\nb", 1, 2), 1);
-  EXPECT_EQ(line.textLength, 0);
+// Lines against the 4096-byte chunk edges: none of a chunk's bytes is a
+// terminator, the file ends on the edge, an empty line begins a chunk.
+TEST(LineSplitting, ChunkEdges) {
+  const std::string a1024(1024, 'a');
+  const struct {
+    std::string content;
+    std::vector<SeenLine> lines;
+  } cases[] = {
+      {std::string(4096, 'a') + "\nB\n", {{a1024, 4097}, {"B", 2}}},
+      {std::string(4096, 'a'), {{a1024, 4096}}},
+      {std::string(4095, 'a') + "\n\n\nB\n", {{a1024, 4097}, {"", 1}, {"B", 2}}},
+      {std::string(4094, 'a') + "\n\n", {{a1024, 4096}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(linesOf(c.content), c.lines) << c.content.size() << " bytes";
 }
 
 TEST(SkipSeparators, SkipsSpacesTabsAndColons) {

@@ -35,6 +35,16 @@ void drainPipes(int outFd, int errFd, RunResult& result, int otherFd, const std:
   }
 }
 
+void applyEnvironment(const std::map<std::string, std::string>& env) {
+  for (const auto& [name, value] : env) {
+    if (value.empty()) {
+      ::unsetenv(name.c_str());
+    } else {
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+}
+
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env) {
   int outPipe[2];
   int errPipe[2];
@@ -43,13 +53,7 @@ RunResult runProgram(const std::vector<std::string>& command, const std::map<std
   if (pid == 0) {
     ::dup2(outPipe[1], 1);
     ::dup2(errPipe[1], 2);
-    for (const auto& [name, value] : env) {
-      if (value.empty()) {
-        ::unsetenv(name.c_str());
-      } else {
-        ::setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
+    applyEnvironment(env);
     std::vector<char*> argv;
     for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

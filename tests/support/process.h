@@ -15,8 +15,11 @@ struct RunResult {
   std::string err;
 };
 
-// Runs command (the program, then its arguments); env entries are set (an
-// empty value unsets).
+// Sets env's entries in this process (an empty value unsets); for a forked
+// child before it executes.
+void applyEnvironment(const std::map<std::string, std::string>& env);
+
+// Runs command (the program, then its arguments) with env applied.
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env = {});
 
 // Reads a child's standard output and error pipes to their end into result;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -29,22 +30,32 @@ StandInSocket::StandInSocket(std::string path, Mode mode) : path_(std::move(path
 StandInSocket::~StandInSocket() {
   stop_ = true;
   thread_.join();
-  for (const int client : held_) ::close(client);
+  for (const auto& client : held_) ::close(client.first);
   ::close(fd_);
   ::unlink(path_.c_str());
 }
 
 void StandInSocket::acceptAll() {
+  // The start of an answer that never ends: a client reads on and on.
+  static const std::string kAnswer =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 100000\r\n\r\n";
+  auto nextByte = std::chrono::steady_clock::now();
   while (!stop_) {
+    if (mode_ == Mode::Trickling && std::chrono::steady_clock::now() >= nextByte) {
+      nextByte += std::chrono::milliseconds(200);
+      for (auto& [client, sent] : held_) {
+        if (::send(client, &kAnswer[sent % kAnswer.size()], 1, MSG_NOSIGNAL) == 1) ++sent;
+      }
+    }
     pollfd waiting{fd_, POLLIN, 0};
     if (::poll(&waiting, 1, 20) <= 0) continue;
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
     ++connections_;
-    if (mode_ == Mode::NeverAnswer) {
-      held_.push_back(client);
-    } else {
+    if (mode_ == Mode::CloseAtOnce) {
       ::close(client);
+    } else {
+      held_.emplace_back(client, 0);
     }
   }
 }

@@ -1,18 +1,20 @@
 // A unix socket that stands in for a scheduler: it counts the clients that
-// reach it and either closes each at once (a client fails fast) or keeps
-// each open and never answers (a client waits until it gives up).
+// reach it and either closes each at once (a client fails fast), keeps each
+// open and never answers, or keeps each open and answers a byte at a time
+// every fifth of a second, forever (a client waits until it gives up).
 #pragma once
 
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zorv::test {
 
 class StandInSocket {
  public:
-  enum class Mode { CloseAtOnce, NeverAnswer };
+  enum class Mode { CloseAtOnce, NeverAnswer, Trickling };
 
   StandInSocket(std::string path, Mode mode);
   ~StandInSocket();
@@ -27,7 +29,7 @@ class StandInSocket {
   std::string path_;
   Mode mode_;
   int fd_ = -1;
-  std::vector<int> held_;  // clients kept open in NeverAnswer mode
+  std::vector<std::pair<int, std::size_t>> held_;  // clients kept open, and the bytes each was sent
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
   std::thread thread_;

@@ -135,13 +135,7 @@ SyslogRun runCapturingSyslog(const std::vector<std::string>& command, const std:
     ::dup2(outPipe[1], 1);
     ::dup2(errPipe[1], 2);
     enterNamespaceWithLog(reportPipe[1], socketPath, oldDev);
-    for (const auto& [name, value] : env) {
-      if (value.empty()) {
-        ::unsetenv(name.c_str());
-      } else {
-        ::setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
+    applyEnvironment(env);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
