@@ -29,7 +29,7 @@ FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
 PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std::uint64_t maxBytes = 0) {
   std::uint64_t bytes = 0;
   bool tooLong = false;
-  const ReadResult read = readLines(inFd, OnEagain::Fail, [&](const Line& line) {
+  const ReadResult read = readLines(inFd, [&](const Line& line) {
     bytes += static_cast<std::uint64_t>(line.lineLength);
     tooLong = maxBytes != 0 && bytes > maxBytes;
     return tooLong ? 1 : pass.handleLine(line);
@@ -126,7 +126,7 @@ std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping kee
   setup.keeping = keeping;
   setup.observer = &keepNothing;
   ConfigPass pass(files, recorder, std::move(setup));
-  readLines(input.get(), OnEagain::Fail, [&pass](const Line& line) { return pass.handleLine(line); });
+  readLines(input.get(), [&pass](const Line& line) { return pass.handleLine(line); });
   return std::move(recorder.names);
 }
 

@@ -27,11 +27,11 @@ Line completeLine(const LineBuffer& buffer) {
 
 }  // namespace
 
-long readChunk(int fd, char* chunk, OnEagain onEagain) {
+long readChunk(int fd, char* chunk) {
   for (;;) {
     const long got = ::read(fd, chunk, kReadChunkSize);
     if (got >= 0) return got;
-    if (errno == EINTR || (onEagain == OnEagain::Retry && errno == EAGAIN)) continue;
+    if (errno == EINTR) continue;
     return -1;
   }
 }
@@ -73,14 +73,14 @@ int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) 
 
 }  // namespace
 
-ReadResult readLines(int fd, OnEagain onEagain, const LineHandler& handler) {
+ReadResult readLines(int fd, const LineHandler& handler) {
   std::array<char, kReadChunkSize + 1> chunk{};
   LineBuffer line;
   // A line whose one-byte terminator ended a chunk waits for the next chunk:
   // a CR or LF there belongs to its terminator, as it would within a chunk.
   bool pending = false;
   for (;;) {
-    const long got = readChunk(fd, chunk.data(), onEagain);
+    const long got = readChunk(fd, chunk.data());
     if (got < 0) return ReadResult::ReadFailed;
     const int validBytes = static_cast<int>(got);
     int position = 0;

@@ -40,12 +40,10 @@ struct Line {
   bool startsWith(std::string_view prefix) const { return view().substr(0, prefix.size()) == prefix; }
 };
 
-// Whether a read that reports EAGAIN is repeated (CUPS's own files) or fails.
-enum class OnEagain { Fail, Retry };
-
-// One read of up to 4096 bytes into chunk, repeating EINTR (and EAGAIN
-// when asked); -1 with errno set on failure, 0 at end of file.
-long readChunk(int fd, char* chunk, OnEagain onEagain);
+// One read of up to 4096 bytes into chunk, repeating EINTR; -1 with errno
+// set on failure (EAGAIN too: a file that cannot answer now is not waited
+// for), 0 at end of file.
+long readChunk(int fd, char* chunk);
 
 enum class ReadResult { EndOfFile, ReadFailed, Stopped };
 
@@ -53,9 +51,8 @@ enum class ReadResult { EndOfFile, ReadFailed, Stopped };
 using LineHandler = std::function<int(const Line&)>;
 
 // Reads fd to its end and hands each line to handler, a last line without a
-// terminator included. EINTR is retried, and EAGAIN too when asked.
-// On ReadFailed errno tells why.
-ReadResult readLines(int fd, OnEagain onEagain, const LineHandler& handler);
+// terminator included. EINTR is retried. On ReadFailed errno tells why.
+ReadResult readLines(int fd, const LineHandler& handler);
 
 // The first of the first count characters of text that is not a space, tab
 // or colon; text itself when there is none or count is 0 or less.

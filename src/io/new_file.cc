@@ -235,7 +235,7 @@ int NewFile::write(std::string_view bytes) {
 int NewFile::copyFrom(int fd, const std::string& source) {
   std::array<char, kReadChunkSize> chunk{};
   for (;;) {
-    const long got = readChunk(fd, chunk.data(), OnEagain::Fail);
+    const long got = readChunk(fd, chunk.data());
     if (got < 0) {
       reportFileError("read", source);
       return -1;

@@ -97,7 +97,7 @@ int scanSpoolerConfig(const std::string& printersConf, SpoolerColumns& columns) 
   FileDescriptor input = openForReading(printersConf);
   if (!input.valid()) return -1;
   OpenBlocks open;
-  const ReadResult result = readLines(input.get(), OnEagain::Fail, [&](const Line& line) {
+  const ReadResult result = readLines(input.get(), [&](const Line& line) {
     if (line.textLength == 0 || line.text[0] != '#') scanLine(line, columns, open);
     return 0;
   });

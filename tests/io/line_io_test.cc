@@ -26,7 +26,7 @@ std::vector<SeenLine> linesOf(const std::string& content) {
   test::writeFile(dir.file("in"), content);
   const int fd = ::open(dir.file("in").c_str(), O_RDONLY);
   std::vector<SeenLine> lines;
-  EXPECT_EQ(readLines(fd, OnEagain::Fail, [&](const Line& line) {
+  EXPECT_EQ(readLines(fd, [&](const Line& line) {
               lines.push_back({std::string(line.view()), line.lineLength});
               return 0;
             }),
@@ -41,7 +41,7 @@ std::string copiedThrough(const std::string& content) {
   test::writeFile(dir.file("in"), content);
   const int in = ::open(dir.file("in").c_str(), O_RDONLY);
   std::string out;
-  readLines(in, OnEagain::Fail, [&](const Line& line) {
+  readLines(in, [&](const Line& line) {
     appendLine(out, line);
     return 0;
   });
@@ -108,7 +108,7 @@ TEST(LineSplitting, LongLineIsCutTo1024CharactersButCountsWhole) {
   const int fd = ::open(dir.file("in").c_str(), O_RDONLY);
   std::vector<Line> lines;
   std::vector<std::string> texts;
-  readLines(fd, OnEagain::Fail, [&](const Line& line) {
+  readLines(fd, [&](const Line& line) {
     lines.push_back(line);
     texts.emplace_back(line.view());
     return 0;
@@ -127,7 +127,7 @@ TEST(LineSplitting, HandlerCanStopTheRead) {
   test::writeFile(dir.file("in"), "A\nB\nC\n");
   const int fd = ::open(dir.file("in").c_str(), O_RDONLY);
   int seen = 0;
-  EXPECT_EQ(readLines(fd, OnEagain::Fail, [&](const Line&) { return ++seen == 2 ? -1 : 0; }), ReadResult::Stopped);
+  EXPECT_EQ(readLines(fd, [&](const Line&) { return ++seen == 2 ? -1 : 0; }), ReadResult::Stopped);
   ::close(fd);
   EXPECT_EQ(seen, 2);
 }
@@ -135,7 +135,7 @@ TEST(LineSplitting, HandlerCanStopTheRead) {
 TEST(LineSplitting, ReadErrorIsReported) {
   test::TempDir dir;
   const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  EXPECT_EQ(readLines(fd, OnEagain::Fail, [](const Line&) { return 0; }), ReadResult::ReadFailed);
+  EXPECT_EQ(readLines(fd, [](const Line&) { return 0; }), ReadResult::ReadFailed);
   EXPECT_EQ(errno, EISDIR);
   ::close(fd);
 }
