@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "admin/change_log.h"
+#include "admin/change_audit.h"
 #include "admin/check.h"
 #include "admin/device_survey.h"
 #include "admin/listing.h"
@@ -15,6 +15,7 @@
 #include "admin/run.h"
 #include "config/config_files.h"
 #include "io/new_file.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 namespace {
@@ -28,14 +29,20 @@ int exitStatusFor(PassResult result) {
   return kExitFileError;
 }
 
-int checkOperandsWithCups(const AdminContext& context, QueueDirectory& queues) {
+// Only an add needs the scheduler's word; one that cannot get it says so
+// with its own status rather than claim the scheduler said no.
+int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues) {
   if (context.command != AdminCommand::Add) return kExitOk;
   if (!queues.knows(context.printerName)) {
-    std::printf("\n %s can't find in CUPS Spooler Entry!!\n\n", std::string(context.printerName).c_str());
+    if (!queues.scheduler().reachable()) return kExitSchedulerDown;
+    const std::string queue(context.printerName);
+    std::printf("\n %s can't find in CUPS Spooler Entry!!\n\n", queue.c_str());
+    noteProblem("the CUPS scheduler knows no queue " + queue);
     return kExitRefused;
   }
   if (context.devicePath.empty()) {
     std::printf("Please input -o [Printer Device Path]\n");
+    noteProblem("no device path given");
     return kExitRefused;
   }
   return kExitOk;
@@ -65,21 +72,10 @@ RewriteRequest requestFor(const AdminContext& context, const std::string& spelle
   return request;
 }
 
-std::string previousDevicePath(const ConfigRead& read) {
-  return read.queueBlocks.empty() ? "(none)" : std::string(read.queueBlocks.front().devicePath.view());
-}
-
 void logRewrite(const RewriteRequest& request, const ConfigFiles& files, const ConfigRead& read) {
-  const std::string user(invokingUser());
-  const std::string queue(request.queue);
-  const std::string old = previousDevicePath(read);
-  if (request.mode == RewriteMode::Remove) {
-    logChange("%s removed the entry of queue %s (device path %s) from %s", user.c_str(), queue.c_str(), old.c_str(),
-              files.config.c_str());
-  } else {
-    logChange("%s set the device path of queue %s from %s to %s in %s", user.c_str(), queue.c_str(), old.c_str(),
-              std::string(request.devicePath).c_str(), files.config.c_str());
-  }
+  const std::string_view previous = read.queueBlocks.empty() ? "" : read.queueBlocks.front().devicePath.view();
+  const AdminCommand command = request.mode == RewriteMode::Remove ? AdminCommand::Remove : AdminCommand::Add;
+  logDeviceChange(command, request.queue, previous, request.devicePath, files.config);
 }
 
 // The rewrite into memory: for --dry-run, and for the listing of a change
@@ -145,10 +141,12 @@ int applyChange(const AdminContext& context, const LongOptions& options, const C
 
 void printResult(ConfigContent& content, AskedQueues& queues, const LongOptions& options) {
   fillSpoolerColumns(content, options.tsv ? content.entries.size() : kMaxEntries);
+  const SchedulerState scheduler =
+      queues.scheduler().reachable() ? SchedulerState::Reached : SchedulerState::Unreachable;
   if (options.tsv) {
-    printTsvListing(content, queues.scheduler().reachable() ? SchedulerState::Reached : SchedulerState::Unreachable);
+    printTsvListing(content, scheduler);
   } else {
-    printListing(content);
+    printListing(content, scheduler);
   }
 }
 
@@ -171,26 +169,26 @@ RunKind kindOf(const AdminContext& context, const LongOptions& options) {
   return options.dryRun ? RunKind::Preview : RunKind::Change;
 }
 
-}  // namespace
-
-int runClassic(const AdminContext& context, const LongOptions& options) {
+int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files) {
   if (const int status = checkOperands(context); status != kExitOk) return status;
-  const ConfigFiles files = configFilesFromEnvironment();
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   LockedReadRequest request{kindOf(context, options), keeping, context.printerName, {}};
-  // Which printer the device path leads to: asked before the lock, too.
+  // Which printer the device path leads to: asked before the lock, too;
+  // then the refusals that need only the scheduler's answer.
   if (context.command == AdminCommand::Add) {
-    request.onceAsked = [&] { warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler); };
+    request.onceAsked = [&] {
+      warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler);
+      return checkOperandsWithCups(context, queues);
+    };
   }
   LockedRead locked;
   const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
   ConfigContent shown = locked.read.content;
   if (context.command != AdminCommand::List) {
-    if (const int refused = checkOperandsWithCups(context, queues); refused != kExitOk) return refused;
     if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {
       return failed;
@@ -200,6 +198,18 @@ int runClassic(const AdminContext& context, const LongOptions& options) {
   }
   printResult(shown, queues, options);
   return kExitOk;
+}
+
+}  // namespace
+
+int runClassic(const AdminContext& context, const LongOptions& options) {
+  const ConfigFiles files = configFilesFromEnvironment();
+  const int status = runCommand(context, options, files);
+  // What a preview would not have done is not worth a line.
+  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun) {
+    logRefusedChange(context, files.config, status);
+  }
+  return status;
 }
 
 int listConfiguration(const LongOptions& options) { return runClassic(AdminContext{}, options); }

@@ -4,34 +4,116 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <fstream>
+
+#include "admin/process_guard.h"
 
 namespace zorv {
+namespace {
 
-std::string_view invokingUser() {
-  static std::string user;
-  if (!user.empty()) return user;
-  // A set-user-ID caller sets its own environment: its SUDO_USER says nothing.
-  const char* sudoUser = ::getuid() == ::geteuid() ? std::getenv("SUDO_USER") : nullptr;
-  if (sudoUser != nullptr && sudoUser[0] != '\0') {
-    user = sudoUser;
-  } else if (const passwd* entry = ::getpwuid(::getuid())) {
-    user = entry->pw_name;
-  } else {
-    user = "uid " + std::to_string(::getuid());
+constexpr std::string_view kPlainPunctuation = "/._-+:@%,=~^";
+
+bool plain(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         kPlainPunctuation.find(c) != std::string_view::npos;
+}
+
+std::string nameOf(uid_t uid) {
+  const passwd* entry = ::getpwuid(uid);
+  return entry != nullptr ? entry->pw_name : "";
+}
+
+std::string userWithUid(const std::string& name, uid_t uid) {
+  const std::string id = "uid " + std::to_string(uid);
+  return name.empty() ? id : auditQuoted(name) + " (" + id + ")";
+}
+
+// The audit login uid the kernel keeps for the session; no process can
+// set it for itself once set. (uid_t)-1 means unset.
+bool readLoginUid(uid_t& uid) {
+  std::ifstream file("/proc/self/loginuid");
+  unsigned long value = 0;
+  if (!(file >> value) || value >= 4294967295UL) return false;
+  uid = static_cast<uid_t>(value);
+  return true;
+}
+
+bool sudoAgrees(const CallerFacts& facts) {
+  if (facts.setUserId || facts.sudoUser.empty() || !facts.sudoUserKnown || !facts.loginSet) return false;
+  return facts.sudoUid == std::to_string(facts.sudoUserUid) && facts.sudoUserUid == facts.loginUid;
+}
+
+void logAt(int level, const char* format, std::va_list arguments) {
+  ::openlog("zorvadmin", LOG_PID, LOG_AUTHPRIV);
+  ::vsyslog(level, format, arguments);
+  ::closelog();
+}
+
+}  // namespace
+
+std::string auditQuoted(std::string_view value) {
+  if (!value.empty() && std::all_of(value.begin(), value.end(), plain)) return std::string(value);
+  std::string out = "'";
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\'' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
   }
-  return user;
+  return out + "'";
+}
+
+std::string describeCaller(const CallerFacts& facts) {
+  if (sudoAgrees(facts)) return userWithUid(facts.sudoUser, facts.sudoUserUid) + " via sudo";
+  std::string person = userWithUid(facts.realName, facts.realUid);
+  if (facts.loginSet && facts.loginUid != facts.realUid) {
+    person += " logged in as " + userWithUid(facts.loginName, facts.loginUid);
+  }
+  return person;
+}
+
+std::string invokingPerson() {
+  CallerFacts facts;
+  facts.realUid = ::getuid();
+  facts.realName = nameOf(facts.realUid);
+  facts.loginSet = readLoginUid(facts.loginUid);
+  if (facts.loginSet) facts.loginName = nameOf(facts.loginUid);
+  facts.setUserId = runsSetUserId();
+  const char* sudoUser = std::getenv("SUDO_USER");
+  const char* sudoUid = std::getenv("SUDO_UID");
+  facts.sudoUser = sudoUser != nullptr ? sudoUser : "";
+  facts.sudoUid = sudoUid != nullptr ? sudoUid : "";
+  if (const passwd* entry = facts.sudoUser.empty() ? nullptr : ::getpwnam(sudoUser)) {
+    facts.sudoUserKnown = true;
+    facts.sudoUserUid = entry->pw_uid;
+  }
+  return describeCaller(facts);
 }
 
 void logChange(const char* format, ...) {
-  ::openlog("zorvadmin", LOG_PID, LOG_AUTHPRIV);
   std::va_list arguments;
   va_start(arguments, format);
-  ::vsyslog(LOG_NOTICE, format, arguments);
+  logAt(LOG_NOTICE, format, arguments);
   va_end(arguments);
-  ::closelog();
+}
+
+void logRefusal(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  logAt(LOG_WARNING, format, arguments);
+  va_end(arguments);
 }
 
 }  // namespace zorv

@@ -61,7 +61,9 @@ std::vector<Finding> settingsFindings(const ConfigSettings& settings) {
   const std::string printersConf = printersConfPath(settings.cupsConfigPath.view());
   FileDescriptor readable = openForReading(printersConf);
   if (!readable.valid()) {
-    findings.push_back({settings.cupsConfigPathLine, "CUPS_ConfigPath: no readable " + printersConf});
+    // Root's alone on many systems (0600 root:lp): a fact about the
+    // system, not the file.
+    findings.push_back({settings.cupsConfigPathLine, "warning: CUPS_ConfigPath: no readable " + printersConf, true});
   }
   for (Finding& finding : findings) finding.rank = Rank::Setting;
   return findings;
@@ -75,7 +77,8 @@ bool printsBefore(const Finding& a, const Finding& b) { return a.line != b.line 
 // the findings known before the pass (settings, printers) join in order.
 class FindingPrinter {
  public:
-  FindingPrinter(std::string path, std::vector<Finding> known) : path_(std::move(path)), known_(std::move(known)) {
+  FindingPrinter(std::string path, std::vector<Finding> known, bool strict)
+      : path_(std::move(path)), known_(std::move(known)), strict_(strict) {
     std::stable_sort(known_.begin(), known_.end(), printsBefore);
   }
 
@@ -87,7 +90,7 @@ class FindingPrinter {
     std::stable_sort(pending_.begin(), pending_.end(), printsBefore);
     for (const Finding& finding : pending_) {
       std::printf("%s:%d: %s\n", path_.c_str(), finding.line, finding.message.c_str());
-      wrong_ = wrong_ || !finding.warning;
+      wrong_ = wrong_ || !finding.warning || strict_;
     }
     pending_.clear();
   }
@@ -98,6 +101,7 @@ class FindingPrinter {
  private:
   std::string path_;
   std::vector<Finding> known_;
+  bool strict_;  // warnings count as errors
   std::size_t nextKnown_ = 0;
   std::vector<Finding> pending_;
   bool wrong_ = false;
@@ -132,7 +136,7 @@ class EntryChecker {
       out_.add({entry.line, "a second block for " + queue + "; the first is at line " + std::to_string(first->second)});
     }
     if (entry.unknownQueue && queues_.reachable()) {
-      out_.add({entry.line, "the CUPS scheduler knows no queue " + queue});
+      out_.add({entry.line, "warning: the CUPS scheduler knows no queue " + queue, true});
     }
     checkDevice(entry, out_);
     out_.flushThrough(entry.closeLine);
@@ -173,7 +177,7 @@ const char* deviceProblem(const std::string& path) {
 
 // Two passes: what only the whole file tells first, then the blocks and
 // lines, streamed.
-int checkConfig(const std::string& path) {
+int checkConfig(const std::string& path, bool strict) {
   const ConfigFiles files = configFilesFor(path);
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   std::vector<Finding> known;
@@ -181,7 +185,7 @@ int checkConfig(const std::string& path) {
 
   CupsQueueDirectory queues;
   queues.lookUp(queueNamesIn(files, EntryKeeping::All));
-  FindingPrinter out(path, std::move(known));
+  FindingPrinter out(path, std::move(known), strict);
   EntryChecker entries(queues, out);
   PassObserver observer;
   observer.finding = [&out](const LineFinding& finding) { out.add({finding.line, finding.message, false, Rank::Line}); };
@@ -189,7 +193,9 @@ int checkConfig(const std::string& path) {
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
   if (read.result != PassResult::Ok) return kExitFileError;
   out.flushAll();
-  return out.wrong() ? kExitRefused : kExitOk;
+  // A scheduler that could not be asked was said on standard error.
+  const bool unchecked = strict && !queues.reachable();
+  return out.wrong() || unchecked ? kExitRefused : kExitOk;
 }
 
 int printDevicePath(const std::string& path, std::string_view queue) {

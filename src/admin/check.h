@@ -8,8 +8,11 @@ namespace zorv {
 
 // Prints one "FILE:LINE: message" line per finding on standard output and
 // returns the exit status: 0 nothing wrong, 2 something is, 3 the file
-// cannot be read. Warnings do not change the status. Creates no file.
-int checkConfig(const std::string& path);
+// cannot be read. Errors are what the daemon would misread or a rewrite
+// would damage or drop; facts about the system around the file (queues,
+// scheduler, printers.conf, devices) are warnings, which change the status
+// only when strict. Creates no file.
+int checkConfig(const std::string& path, bool strict);
 
 // What is wrong with a device path as a printer device: "does not exist",
 // "is not a character device" (links followed), or null when nothing is.

@@ -13,9 +13,14 @@ namespace {
 
 constexpr int kDefaultUiPort = 59787;
 
-void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry) {
+const char* listedWord(const PrinterEntry& entry, SchedulerState scheduler) {
+  const bool unchecked = entry.state == EntryState::AsRead && entry.unknownQueue;
+  return unchecked && scheduler == SchedulerState::Unreachable ? "unchecked" : statusWord(entry);
+}
+
+void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry, SchedulerState scheduler) {
   std::fprintf(out, "     [%d]    : %s \t: %s \t\t: %s \t: %s \t: %s\n", index, entry.spooler.c_str(),
-               entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), statusWord(entry));
+               entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), listedWord(entry, scheduler));
 }
 
 }  // namespace
@@ -89,7 +94,7 @@ void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std
   }
 }
 
-void printListing(const ConfigContent& content, std::FILE* out) {
+void printListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out) {
   const ConfigSettings& settings = content.settings;
   std::fprintf(out, "\n");
   std::fprintf(out, " CUPS_ConfigPath = %s\n",
@@ -100,7 +105,7 @@ void printListing(const ConfigContent& content, std::FILE* out) {
   std::fprintf(out, " Entry Num  : Spooler\t: Backend\t: FIFO path\t\t: Device Path \t: Status \n");
   std::fprintf(out, " ----------------------------------------------------------------------------\n");
   for (std::size_t i = 0; i < content.entries.size() && i < kMaxEntries; ++i) {
-    printEntryRow(out, static_cast<int>(i), content.entries[i]);
+    printEntryRow(out, static_cast<int>(i), content.entries[i], scheduler);
   }
   if (content.unlistedCount > 0) {
     std::fprintf(out, " Entries not listed: %d (the table holds %d)\n", content.unlistedCount, kMaxEntries);

@@ -13,9 +13,11 @@ namespace zorv {
 // pass over CUPS's own printers.conf.
 void fillSpoolerColumns(ConfigContent& content, std::size_t rows);
 
-void printListing(const ConfigContent& content, std::FILE* out = stdout);
-
 enum class SchedulerState { Reached, Unreachable };
+
+// An entry whose queue could not be checked reads "unchecked", never
+// "invalid Spool Name": the scheduler did not say so.
+void printListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out = stdout);
 
 // The listing for scripts: tab-separated records of the settings, then one
 // per block of the file in file order, no padding, no 16-row limit; a tab,

@@ -46,7 +46,9 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
   for (int attempt = 1;; ++attempt) {
     out.lock = FileDescriptor();
     queues.ask(names);
-    if (attempt == 1 && request.onceAsked) request.onceAsked();
+    if (attempt == 1 && request.onceAsked) {
+      if (const int status = request.onceAsked(); status != kExitOk) return status;
+    }
     // Only the exclusive lock may write the default file: a listing that
     // finds none takes it.
     shared = shared && exists(files.config);

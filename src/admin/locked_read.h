@@ -47,7 +47,9 @@ struct LockedReadRequest {
   RunKind kind = RunKind::List;
   EntryKeeping keeping = EntryKeeping::TableOnly;
   std::string_view queue;  // the operand, asked about with the file's names
-  std::function<void()> onceAsked;  // runs after the first questions, before the lock
+  // Runs after the first questions, before the lock and the read: an exit
+  // status other than 0 ends the run there, so a refusal creates nothing.
+  std::function<int()> onceAsked;
 };
 
 // Asks, locks (shared for a list of an existing file, exclusive otherwise,

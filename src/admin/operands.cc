@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "admin/run.h"
+#include "io/problem_report.h"
 #include "io/text_field.h"
 
 namespace zorv {
@@ -29,7 +30,7 @@ const char* operandProblem(std::string_view operand) {
 int checkOperand(const char* what, std::string_view operand) {
   const char* problem = operand.empty() ? "must not be empty" : operandProblem(operand);
   if (problem == nullptr) return kExitOk;
-  std::fprintf(stderr, "zorvadmin: the %s %s\n", what, problem);
+  reportProblem("the %s %s", what, problem);
   return kExitRefused;
 }
 
@@ -37,7 +38,11 @@ int checkOperands(const AdminContext& context) {
   if (context.command == AdminCommand::List) return kExitOk;
   if (const int status = checkOperand("queue name", context.printerName); status != kExitOk) return status;
   if (context.command != AdminCommand::Add || context.devicePath.empty()) return kExitOk;
-  return checkOperand("device path", context.devicePath);
+  if (const int status = checkOperand("device path", context.devicePath); status != kExitOk) return status;
+  // As --check has it: the daemon opens the path from its own directory.
+  if (context.devicePath[0] == '/') return kExitOk;
+  reportProblem("the device path must be absolute");
+  return kExitRefused;
 }
 
 }  // namespace zorv

@@ -10,7 +10,7 @@ namespace {
 enum class Operand { None, Optional, Required };
 
 // The options that may stand beside one another, as bits.
-enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4 };
+enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8 };
 
 struct LongOptionSpec {
   std::string_view name;
@@ -27,13 +27,18 @@ constexpr const char* kNeedsChange = "--dry-run and --quiet need -p or -x";
 constexpr const char* kModesTogether = "these options cannot go together";
 constexpr const char* kGetNeedsQueue = "--get needs a queue name";
 
-constexpr std::array<LongOptionSpec, 9> kLongOptions = {{
+constexpr const char* kStrictNeedsCheck = "--strict goes only with --check";
+
+constexpr std::array<LongOptionSpec, 10> kLongOptions = {{
     {"--help", Operand::None, RunMode::Help, 0, 0, false, "--help and --version cannot go with other options",
      "  --help          print this help and exit\n"},
     {"--version", Operand::None, RunMode::Version, 0, 0, false, "--help and --version cannot go with other options",
      "  --version       print the version and exit\n"},
-    {"--check", Operand::Optional, RunMode::Check, 0, 0, false, "--check and --get cannot go with other options",
+    {"--check", Operand::Optional, RunMode::Check, 0, kStrict, false,
+     "--check goes only with --strict",
      "  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n"},
+    {"--strict", Operand::None, RunMode::Classic, kStrict, 0, false, kStrictNeedsCheck,
+     "  --strict        with --check: warnings count as errors (since 1.2)\n"},
     {"--dry-run", Operand::None, RunMode::Classic, kDryRun, 0, false, kNeedsChange,
      "  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n"},
     {"--tsv", Operand::None, RunMode::Classic, kTsv, 0, false, nullptr,
@@ -80,6 +85,7 @@ struct Parser {
   int at = 1;
   ParsedCommandLine parsed;
   unsigned given = 0;  // the bits of the options given
+  bool checkFileLater = false;  // --check took no file; one may follow --strict
 
   bool fail(std::string problem) {
     parsed.usable = false;
@@ -102,7 +108,10 @@ struct Parser {
     LongOptions& options = parsed.options;
     if (options.mode != RunMode::Classic && options.mode != spec.mode) return fail(kModesTogether);
     options.mode = spec.mode;
-    if (spec.mode == RunMode::Check) options.checkFile = taken;
+    if (spec.mode == RunMode::Check) {
+      options.checkFile = taken;
+      checkFileLater = !attached && taken.empty();
+    }
     if (spec.mode == RunMode::Get) options.getQueue = taken;
     return true;
   }
@@ -126,6 +135,7 @@ bool hasClassicChange(const std::vector<const char*>& classic) {
 const char* conflictIn(const ParsedCommandLine& parsed, unsigned given) {
   const bool classicArguments = parsed.classicArguments.size() > 1;
   if (parsed.options.mode == RunMode::Classic) {
+    if ((given & kStrict) != 0) return kStrictNeedsCheck;
     return (given & (kDryRun | kQuiet)) != 0 && !hasClassicChange(parsed.classicArguments) ? kNeedsChange : nullptr;
   }
   const LongOptionSpec& mode = specOfMode(parsed.options.mode);
@@ -137,6 +147,7 @@ void applyBits(LongOptions& options, unsigned given) {
   options.dryRun = (given & kDryRun) != 0;
   options.tsv = (given & kTsv) != 0;
   options.quiet = (given & kQuiet) != 0;
+  options.strict = (given & kStrict) != 0;
 }
 
 }  // namespace
@@ -167,6 +178,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (!parser.longOption()) return std::move(parser.parsed);
   }
   ParsedCommandLine& parsed = parser.parsed;
+  // "--check --strict FILE" as well as "--check FILE --strict".
+  const bool afterEnd = std::string_view(argv[parser.at - 1]) == "--";
+  if (parser.checkFileLater && parser.at < argc && argv[parser.at][0] != '-' && !afterEnd) {
+    parsed.options.checkFile = argv[parser.at++];
+  }
   parsed.classicArguments.push_back(argv[0]);
   for (int i = parser.at; i < argc; ++i) parsed.classicArguments.push_back(argv[i]);
   applyBits(parsed.options, parser.given);

@@ -26,6 +26,7 @@ struct LongOptions {
   bool dryRun = false;
   bool tsv = false;
   bool quiet = false;
+  bool strict = false;  // --check: warnings count as errors
 };
 
 struct ParsedCommandLine {

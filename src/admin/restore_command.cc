@@ -8,7 +8,7 @@
 #include <string>
 
 #include "admin/change_command.h"
-#include "admin/change_log.h"
+#include "admin/change_audit.h"
 #include "admin/run.h"
 #include "config/config_files.h"
 #include "io/file_lock.h"
@@ -65,26 +65,32 @@ int restoreUnderLock(const ConfigFiles& files) {
   if (!backup.valid()) return kExitFileError;
   // The configuration's owner, mode and attributes, never the backup's.
   NewFile file = NewFile::create(files.newFile, 0600);
-  if (!file.valid() || file.takeAttributesOf(config.get()) != 0 || file.copyFrom(backup.get(), files.backup) != 0 ||
-      file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+  if (!file.valid() || file.takeAttributesOf(config.get()) != 0 || file.copyFrom(backup.get(), files.backup) != 0) {
     return kExitFileError;
   }
-  logChange("%s restored %s from its backup", std::string(invokingUser()).c_str(), files.config.c_str());
+  const std::string changes = restoredDeviceChanges(files);
+  if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
+  logRestore(files.config, changes);
   return kExitOk;
+}
+
+int restoreLocked(const ConfigFiles& files) {
+  if (checkLinksFollowed(files) != 0) return kExitFileError;
+  FileDescriptor lock;
+  if (lockFile(files.lock, LockMode::Exclusive, lockTimeoutSeconds(), lock) != 0 ||
+      finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+    return kExitFileError;
+  }
+  return restoreUnderLock(files);
 }
 
 }  // namespace
 
 int restoreBackup(const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
-  if (checkLinksFollowed(files) != 0) return kExitFileError;
-  {
-    FileDescriptor lock;
-    if (lockFile(files.lock, LockMode::Exclusive, lockTimeoutSeconds(), lock) != 0 ||
-        finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
-      return kExitFileError;
-    }
-    if (const int status = restoreUnderLock(files); status != kExitOk) return status;
+  if (const int status = restoreLocked(files); status != kExitOk) {
+    logRefusedRestore(files.config, status);
+    return status;
   }
   // The lock is let go first: the listing asks the scheduler.
   return options.quiet ? kExitOk : listConfiguration(options);

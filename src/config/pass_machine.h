@@ -16,6 +16,7 @@
 #include "config/config_format.h"
 #include "config/config_pass.h"
 #include "io/line_io.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 
@@ -50,13 +51,12 @@ class ConfigPass {
   PassResult finish() {
     if (result_ != PassResult::Ok || !adding()) return result_;
     if (!targetHandled_) {
-      std::fprintf(stderr, "zorvadmin: cannot add %s: %s has no <Ports> line to add it before\n",
-                   std::string(request().queue).c_str(), files_.config.c_str());
+      reportProblem("cannot add %s: %s has no <Ports> line to add it before", std::string(request().queue).c_str(),
+                    files_.config.c_str());
       return PassResult::Refused;
     }
     if (appended_ && content_.unlistedCount > 0) {
-      std::fprintf(stderr, "zorvadmin: cannot add %s: the table holds %d entries\n",
-                   std::string(request().queue).c_str(), kMaxEntries);
+      reportProblem("cannot add %s: the table holds %d entries", std::string(request().queue).c_str(), kMaxEntries);
       return PassResult::Refused;
     }
     return PassResult::Ok;
@@ -104,8 +104,7 @@ class ConfigPass {
   int copy(const Line& line) {
     if (!rewriting()) return 0;
     if (line.truncated) {
-      std::fprintf(stderr, "zorvadmin: cannot rewrite %s: it has a line longer than %d characters\n",
-                   files_.config.c_str(), kMaxLineText);
+      reportProblem("cannot rewrite %s: it has a line longer than %d characters", files_.config.c_str(), kMaxLineText);
       return fail(PassResult::Refused);
     }
     lineBytes_.clear();

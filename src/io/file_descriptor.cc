@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "io/problem_report.h"
+
 namespace zorv {
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
@@ -38,7 +40,7 @@ const char* fileErrorText(int error) {
 
 void reportFileError(const char* action, const std::string& path) {
   const int error = errno;  // callers may still need it
-  std::fprintf(stderr, "zorvadmin: cannot %s %s: %s\n", action, path.c_str(), fileErrorText(error));
+  reportProblem("cannot %s %s: %s", action, path.c_str(), fileErrorText(error));
   errno = error;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "io/run_budget.h"
+#include "io/problem_report.h"
 #include "io/text_field.h"
 #include "spooler/bounded_child.h"
 
@@ -67,8 +68,8 @@ bool CupsQueueDirectory::take(const SchedulerAnswer& answer) {
 
 void CupsQueueDirectory::noteFailure(const Part& part) {
   if (part.answered || unreachableReported_) return;
-  std::fprintf(stderr, "zorvadmin: cannot reach the CUPS scheduler: %s; queue names were not checked\n",
-               part.failure.c_str());
+  reportProblem("cannot reach the CUPS scheduler at %s: %s; queue names were not checked", schedulerAddress().c_str(),
+                part.failure.c_str());
   unreachableReported_ = true;
 }
 

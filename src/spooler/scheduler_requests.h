@@ -36,6 +36,10 @@ struct SchedulerQuestion {
   bool browse = false;      // the full list too, when a name is not one of the scheduler's own queues
 };
 
+// The scheduler libcups asks, for messages: the socket's path, or
+// "host:port".
+std::string schedulerAddress();
+
 // In the child: asks on one connection and writes a Local or LocalAll
 // answer to fd, then maybe a Browse answer.
 void askScheduler(const SchedulerQuestion& question, int fd);

@@ -84,7 +84,11 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
       {{"--check", "--restore", "--bogus"}, "these options cannot go together", RunMode::Check},
       {{"--tsv=1"}, "unknown option --tsv=1", RunMode::Classic},
       {{"--get"}, "--get needs a queue name", RunMode::Classic},
-      {{"--check", "--tsv"}, "--check and --get cannot go with other options", RunMode::Check},
+      {{"--check", "--tsv"}, "--check goes only with --strict", RunMode::Check},
+      {{"--check", "--strict"}, "", RunMode::Check},
+      {{"--strict", "--check", "f.conf"}, "", RunMode::Check},
+      {{"--strict", "-x", "Q1"}, "--strict goes only with --check", RunMode::Classic},
+      {{"--get", "Q1", "--strict"}, "--check and --get cannot go with other options", RunMode::Get},
       {{"--get", "Q1", "-x", "Q1"}, "--check and --get cannot go with other options", RunMode::Get},
       {{"--restore", "--dry-run"}, "--restore cannot go with a change", RunMode::Restore},
       {{"--restore", "-o", "x"}, "--restore cannot go with a change", RunMode::Restore},
@@ -94,7 +98,7 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
       {{"--dry-run", "--tsv", "-x", "Q1"}, "", RunMode::Classic},
       {{"--restore", "--tsv", "--quiet"}, "", RunMode::Restore},
       {{"--devices", "--tsv"}, "", RunMode::Devices},
-      {{"--check", "-"}, "--check and --get cannot go with other options", RunMode::Check},
+      {{"--check", "-"}, "--check goes only with --strict", RunMode::Check},
       {{"--check=", "--"}, "", RunMode::Check},
       {{"--version"}, "", RunMode::Version},
   };
@@ -120,6 +124,9 @@ TEST(ParseCommandLine, TakesOperandsAndLeavesTheClassicPart) {
   EXPECT_EQ(parseCommandLine(3, check).options.checkFile, "/tmp/f");
   const char* file[] = {"zorvadmin", "--check", "f.conf"};
   EXPECT_EQ(parseCommandLine(3, file).options.checkFile, "f.conf");
+  const char* strict[] = {"zorvadmin", "--check", "--strict", "f.conf"};
+  EXPECT_EQ(parseCommandLine(4, strict).options.checkFile, "f.conf");
+  EXPECT_TRUE(parseCommandLine(4, strict).options.strict);
 }
 
 }  // namespace

@@ -325,7 +325,7 @@ done
 expect "failures: file error: status" "$(field failures "file error" rc)" 3
 expect "failures: file error: message" "$(field failures "file error" msg | cut -c1-11)" "zorvadmin: "
 expect "failures: scheduler unreachable: the cause, not what followed" "$(field failures "scheduler unreachable" msg)" \
-  "zorvadmin: cannot reach the CUPS scheduler: $work/no-scheduler.sock: No such file or directory; queue names were not checked"
+  "zorvadmin: cannot reach the CUPS scheduler at $work/no-scheduler.sock: No such file or directory; queue names were not checked"
 expect "failures: status 4: the command's message" "$(field failures "status 4" msg)" \
   "zorvadmin: cannot ask the CUPS scheduler: timed out"
 while IFS=: read -r task reason; do  # what each task failed of

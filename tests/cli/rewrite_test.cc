@@ -156,11 +156,13 @@ TEST_F(RewriteTest, RemoveWorksAfterTheQueueLeftCups) {
 
 TEST_F(RewriteTest, RefusedRequestsChangeNothing) {
   const std::string before = configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/lp9\n</Printer>\n");
-  writeConf(before);
+  const std::string noScheduler = file("no-cupsd.sock");
   struct Case {
     std::vector<std::string> args;
     std::string out;
     std::string err;
+    int status = 2;
+    std::map<std::string, std::string> env = {};
   };
   const std::vector<Case> cases = {
       {{"-p", "NoSuchQueue", "-o", "/dev/x"}, "\n NoSuchQueue can't find in CUPS Spooler Entry!!\n\n", ""},
@@ -172,13 +174,32 @@ TEST_F(RewriteTest, RefusedRequestsChangeNothing) {
       {{"-x", "Q2\nEvil"}, "", "zorvadmin: the queue name must not contain a line break\n"},
       {{"-p", "Q1\r", "-o", "/dev/x"}, "", "zorvadmin: the queue name must not contain a line break\n"},
       {{"-p", "Q1", "-o", "/dev/x\n<Printer Evil>"}, "", "zorvadmin: the device path must not contain a line break\n"},
+      {{"-p", "Q1", "-o", "usb/lp0"}, "", "zorvadmin: the device path must be absolute\n"},
+      {{"--dry-run", "-p", "Q1", "-o", "lp0"}, "", "zorvadmin: the device path must be absolute\n"},
+      {{"-p", "Q1", "-o", "/dev/x"}, "",
+       "zorvadmin: cannot reach the CUPS scheduler at " + noScheduler +
+           ": No such file or directory; queue names were not checked\n",
+       4, {{"CUPS_SERVER", noScheduler}}},
   };
-  for (const Case& c : cases) {
-    const RunResult result = run(c.args);
-    EXPECT_EQ(result.status, 2) << c.args[1];
-    EXPECT_EQ(result.out, c.out) << c.args[1];
-    EXPECT_EQ(result.err, c.err) << c.args[1];
-    expectFiles(before);
+  // A refusal leaves the file as it was, and creates none where there was none.
+  for (const bool missing : {false, true}) {
+    SCOPED_TRACE(missing ? "no configuration" : "a configuration");
+    std::filesystem::remove(conf());
+    std::filesystem::remove(conf() + ".lock");
+    if (!missing) writeConf(before);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(::testing::PrintToString(c.args));
+      const RunResult result = run(c.args, c.env);
+      EXPECT_EQ(result.status, c.status);
+      EXPECT_EQ(result.out, c.out);
+      EXPECT_EQ(result.err, c.err);
+      if (missing) {
+        EXPECT_FALSE(fileExists(conf()));
+        EXPECT_FALSE(fileExists(conf() + ".lock"));
+      } else {
+        expectFiles(before);
+      }
+    }
   }
 }
 

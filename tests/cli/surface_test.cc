@@ -119,10 +119,15 @@ TEST_F(SurfaceTest, CheckReportsEachFindingWithItsLine) {
       {"port 70000", replaced(clean, "UI_Port  59787", "UI_Port  70000"), {{lineOf(clean, "UI_Port  59787"), "UI_Port"}},
        2, {}},
       {"port 65535", replaced(clean, "UI_Port  59787", "UI_Port  65535"), {}, 0, {}},
+      // Facts about the system around the file are warnings.
       {"no printers.conf", configWith(file("nocups/"), "<Printer Q1>\nDevicePath /dev/null\n</Printer>\n"),
-       {{lineOf(clean, "CUPS_ConfigPath "), "printers.conf"}}, 2, {}},
+       {{lineOf(clean, "CUPS_ConfigPath "), "warning: CUPS_ConfigPath: no readable " + file("nocups/printers.conf")}},
+       0, {}},
+      {"no CUPS at all", configWith(file("nocups/")), {{lineOf(clean, "CUPS_ConfigPath "), "warning: CUPS_ConfigPath"}},
+       0, deadScheduler()},
+      {"scheduler down", clean, {}, 0, deadScheduler()},
       {"unknown queue", configWith(cupsRoot(), "<Printer Gone>\nDevicePath /dev/null\n</Printer>\n"),
-       {{lineOf(clean, "<Printer Q1>"), "Gone"}}, 2, {}},
+       {{lineOf(clean, "<Printer Q1>"), "warning: the CUPS scheduler knows no queue Gone"}}, 0, {}},
       {"relative device path", configWith(cupsRoot(), "<Printer Q1>\nDevicePath usb/lp0\n</Printer>\n"),
        {{lineOf(clean, "DevicePath /dev/null"), "not absolute"}}, 2, {}},
       {"missing device", configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp9\n</Printer>\n"),
@@ -147,6 +152,10 @@ TEST_F(SurfaceTest, CheckReportsEachFindingWithItsLine) {
       EXPECT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i] << " wanted " << prefix;
       EXPECT_NE(lines[i].find(c.findings[i].text), std::string::npos) << lines[i];
     }
+    // --strict: any warning, said here or on standard error, is an error.
+    const RunResult strict = run({"--check", "--strict", checked}, c.env);
+    EXPECT_EQ(strict.status, result.out.empty() && result.err.empty() ? 0 : 2) << strict.out << strict.err;
+    EXPECT_EQ(strict.out, result.out);
     EXPECT_EQ(readFile(checked), c.content);
     EXPECT_EQ(filesLeft(), before);
   }
@@ -376,40 +385,70 @@ TEST_F(SurfaceTest, RestoreWithoutBackupChangesNothing) {
   expectFiles(configWith(cupsRoot(), kQ2Block));
 }
 
-TEST_F(SurfaceTest, EachChangeLogsOneNoticeToAuthpriv) {
-  std::map<std::string, std::string> env = CupsScheduler::shared().clientEnv();
-  env["ZORV_CONF"] = conf();
-  env["SUDO_USER"] = "alice";
-  const auto logged = [&env](const std::vector<std::string>& args) {
-    std::vector<std::string> command{zorvadminPath()};
+// One line per change: a notice for each made, a warning with the reason
+// for each refused or failed; values quoted, the person from what the
+// caller cannot set (the real user, the login uid), SUDO_USER only when it
+// agrees with both.
+TEST_F(SurfaceTest, EachChangeLogsOneLineToAuthpriv) {
+  const std::map<std::string, std::string> common = CupsScheduler::shared().clientEnv();
+  const auto logged = [&common](const std::vector<std::string>& args, std::map<std::string, std::string> env,
+                                const std::string& loginUid) {
+    // The kernel's login uid of the run, as a login session would set it.
+    std::vector<std::string> command{"sh", "-c", "echo \"$0\" >/proc/self/loginuid && exec \"$@\"", loginUid,
+                                     zorvadminPath()};
     command.insert(command.end(), args.begin(), args.end());
+    env.insert(common.begin(), common.end());
     return runCapturingSyslog(command, env);
   };
+  const std::string unset = "4294967295";
   writeConf(configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/null\n</Printer>\n"));
   try {
-    logged({"-o", "x"});
+    logged({"-o", "x"}, {{"ZORV_CONF", conf()}}, unset);
   } catch (const std::runtime_error& error) {
     GTEST_SKIP() << "no private /dev/log: " << error.what();
   }
+  const std::string c = conf();
+  const std::map<std::string, std::string> alice = {{"ZORV_CONF", c}, {"SUDO_USER", "alice"}, {"SUDO_UID", "1000"}};
+  const std::map<std::string, std::string> viaSudo = {{"ZORV_CONF", c}, {"SUDO_USER", "nobody"}, {"SUDO_UID", "65534"}};
+  const std::map<std::string, std::string> lyingSudo = {{"ZORV_CONF", c}, {"SUDO_USER", "root"}, {"SUDO_UID", "65534"}};
+  const std::map<std::string, std::string> noDirectory = {{"ZORV_CONF", file("gone/zorv.conf")}};
   struct Case {
     std::vector<std::string> args;
-    std::vector<std::string> mentions;  // empty: nothing logged
+    std::map<std::string, std::string> env;
+    std::string loginUid;
+    int level;         // 0: nothing logged
+    std::string text;  // what it logged
   };
   const std::vector<Case> cases = {
-      {{"-o", "x"}, {}},
-      {{"-p", "Q1", "-o", "/dev/usb/lp1"}, {"alice", "Q1", "/dev/null", "/dev/usb/lp1"}},
-      {{"-p", "Q1", "-o", "/dev/usb/lp1"}, {}},  // no change
-      {{"-p", "Unknown", "-o", "/dev/null"}, {}},
-      {{"--dry-run", "-x", "Q1"}, {}},
-      {{"-x", "Q1"}, {"alice", "Q1", "/dev/usb/lp1", "removed"}},
-      {{"-x", "Q1"}, {}},
-      {{"--restore"}, {"alice", "restored", conf()}},
+      {{"-o", "x"}, alice, unset, 0, ""},
+      {{"-p", "Q1", "-o", "/dev/usb/lp1"}, alice, unset, 5,
+       "root (uid 0) set the device path of queue Q1 from /dev/null to /dev/usb/lp1 in " + c},
+      {{"-p", "Q1", "-o", "/dev/usb/lp1"}, alice, unset, 0, ""},  // no change
+      {{"-p", "Unknown", "-o", "/dev/null"}, viaSudo, "65534", 4,
+       "nobody (uid 65534) via sudo could not set the device path of queue Unknown to /dev/null in " + c +
+           ": the CUPS scheduler knows no queue Unknown"},
+      {{"--dry-run", "-x", "Q1"}, alice, unset, 0, ""},
+      {{"-p", "Q1", "-o", "/dev/usb/lp2 x"}, lyingSudo, "65534", 5,
+       "root (uid 0) logged in as nobody (uid 65534) set the device path of queue Q1 from /dev/usb/lp1 to "
+       "'/dev/usb/lp2 x' in " + c},
+      {{"-x", "Q1"}, alice, "0", 5,
+       "root (uid 0) removed the entry of queue Q1 (device path '/dev/usb/lp2 x') from " + c},
+      {{"-x", "Q1"}, alice, unset, 0, ""},  // nothing to remove
+      {{"-x", "Q2'\x1b"}, alice, unset, 4,
+       "root (uid 0) could not remove the entry of queue 'Q2\\'\\x1b' from " + c +
+           ": the queue name must not contain control characters"},
+      {{"-p", "Q1", "-o", "lp0"}, alice, unset, 4,
+       "root (uid 0) could not set the device path of queue Q1 to lp0 in " + c + ": the device path must be absolute"},
+      {{"--restore"}, alice, unset, 5,
+       "root (uid 0) restored " + c + " from its backup; device paths: Q1 from (none) to '/dev/usb/lp2 x'"},
+      {{"-x", "Q1"}, noDirectory, unset, 4,
+       "root (uid 0) could not remove the entry of queue Q1 from " + file("gone/zorv.conf") + ": cannot open " +
+           file("gone/zorv.conf.lock") + ": No such file or directory"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const SyslogRun run = logged(c.args);
-    EXPECT_LE(run.result.status, 2);
-    if (c.mentions.empty()) {
+  for (const Case& row : cases) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    const SyslogRun run = logged(row.args, row.env, row.loginUid);
+    if (row.level == 0) {
       EXPECT_EQ(run.messages.size(), 0u) << ::testing::PrintToString(run.messages);
       continue;
     }
@@ -418,8 +457,8 @@ TEST_F(SurfaceTest, EachChangeLogsOneNoticeToAuthpriv) {
     ASSERT_TRUE(message.has_value()) << run.messages[0];
     EXPECT_EQ(message->ident, "zorvadmin");
     EXPECT_EQ(message->facility, 10 << 3);
-    EXPECT_EQ(message->level, 5);
-    for (const std::string& word : c.mentions) EXPECT_NE(message->text.find(word), std::string::npos) << message->text;
+    EXPECT_EQ(message->level, row.level);
+    EXPECT_EQ(message->text, row.text);
   }
 }
 
