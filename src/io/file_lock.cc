@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "io/problem_report.h"
+
 #include "io/run_budget.h"
 
 namespace zorv {
@@ -49,8 +51,7 @@ int lockFile(const std::string& path, LockMode mode, int timeoutSeconds, FileDes
       return -1;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      std::fprintf(stderr, "zorvadmin: cannot lock %s: another run still holds it after %d seconds\n", path.c_str(),
-                   timeoutSeconds);
+      reportProblem("cannot lock %s: another run still holds it after %d seconds", path.c_str(), timeoutSeconds);
       return -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
