@@ -7,6 +7,7 @@
 
 #include "admin/change_audit.h"
 #include "admin/check.h"
+#include "admin/config_replace.h"
 #include "admin/device_survey.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
@@ -20,17 +21,6 @@
 namespace zorv {
 namespace {
 
-int exitStatusFor(PassResult result) {
-  switch (result) {
-    case PassResult::Ok: return kExitOk;
-    case PassResult::Refused: return kExitRefused;
-    case PassResult::FileError: return kExitFileError;
-  }
-  return kExitFileError;
-}
-
-// Only an add needs the scheduler's word; one that cannot get it says so
-// with its own status rather than claim the scheduler said no.
 int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues) {
   if (context.command != AdminCommand::Add) return kExitOk;
   if (!queues.knows(context.printerName)) {
@@ -78,76 +68,14 @@ void logRewrite(const RewriteRequest& request, const ConfigFiles& files, const C
   logDeviceChange(command, request.queue, previous, request.devicePath, files.config);
 }
 
-// The rewrite into memory: for --dry-run, and for the listing of a change
-// that changes nothing.
-ConfigRead rewriteInMemory(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                              std::string& content) {
-  return rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
-    content += bytes;
-    return 0;
-  });
-}
-
-// The new file takes the configuration's owner, mode and attributes before
-// anything is written to it.
-std::optional<NewFile> createNewConfig(const ConfigFiles& files) {
-  FileDescriptor current = openForReading(files.config);
-  if (!current.valid()) {
-    reportFileError("open", files.config);
-    return std::nullopt;
-  }
-  NewFile file = NewFile::create(files.newFile, 0600);
-  if (!file.valid() || file.takeAttributesOf(current.get()) != 0) return std::nullopt;
-  return std::optional<NewFile>(std::move(file));
-}
-
-bool sameAsConfiguration(NewFile& file, const ConfigFiles& files) {
-  FileDescriptor current = openForReading(files.config);
-  return current.valid() && file.compareWith(current.get()) == Comparison::Same;
-}
-
-// The rewrite into a new file, then the new file into place; a rewrite
-// that changes no byte leaves the configuration and its backup as they are.
-int rewriteAndReplace(const RewriteRequest& request, const ConfigFiles& files, QueueDirectory& queues,
-                      const ConfigRead& read, ConfigContent& shown) {
-  std::optional<NewFile> created = createNewConfig(files);
-  if (!created) return kExitFileError;
-  NewFile& file = *created;
-  ConfigRead rewrite =
-      rewriteConfig(files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); });
-  if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
-  shown = std::move(rewrite.content);
-  if (sameAsConfiguration(file, files)) return kExitOk;
-  if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
-  logRewrite(request, files, read);
-  return kExitOk;
-}
-
 int applyChange(const AdminContext& context, const LongOptions& options, const ConfigFiles& files,
                 AskedQueues& queues, const ConfigRead& read, ConfigContent& shown) {
   const std::string spelled = context.command == AdminCommand::Add ? queues.scheduler().spelling(context.printerName)
                                                                    : std::string(context.printerName);
   const RewriteRequest request = requestFor(context, spelled, read, options);
-  if (options.dryRun || changesNothing(context, read, spelled)) {
-    std::string content;
-    ConfigRead rewrite = rewriteInMemory(files, request, queues, content);
-    if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
-    shown = std::move(rewrite.content);
-    if (!options.dryRun) return kExitOk;
-    return printPreview(files.config, content) == 0 ? kExitOk : kExitFileError;
-  }
-  return rewriteAndReplace(request, files, queues, read, shown);
-}
-
-void printResult(ConfigContent& content, AskedQueues& queues, const LongOptions& options) {
-  fillSpoolerColumns(content, options.tsv ? content.entries.size() : kMaxEntries);
-  const SchedulerState scheduler =
-      queues.scheduler().reachable() ? SchedulerState::Reached : SchedulerState::Unreachable;
-  if (options.tsv) {
-    printTsvListing(content, scheduler);
-  } else {
-    printListing(content, scheduler);
-  }
+  Replacing replacing = options.dryRun ? Replacing::Preview : Replacing::Replace;
+  if (!options.dryRun && changesNothing(context, read, spelled)) replacing = Replacing::NothingToChange;
+  return rewriteConfiguration(files, request, queues, replacing, shown, [&] { logRewrite(request, files, read); });
 }
 
 // A device path that is not a device yet is allowed (it may appear when the
@@ -196,7 +124,7 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
     if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
     if (options.quiet) return kExitOk;
   }
-  printResult(shown, queues, options);
+  printResult(shown, queues, options.tsv);
   return kExitOk;
 }
 

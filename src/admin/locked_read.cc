@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "admin/listing.h"
 #include "admin/run.h"
 #include "io/new_file.h"
 
@@ -36,6 +37,17 @@ std::vector<std::string> AskedQueues::takeMissed() {
   std::vector<std::string> missed;
   missed.swap(missed_);
   return missed;
+}
+
+void printResult(ConfigContent& content, AskedQueues& queues, bool tsv) {
+  fillSpoolerColumns(content, tsv ? content.entries.size() : kMaxEntries);
+  const SchedulerState scheduler =
+      queues.scheduler().reachable() ? SchedulerState::Reached : SchedulerState::Unreachable;
+  if (tsv) {
+    printTsvListing(content, scheduler);
+  } else {
+    printListing(content, scheduler);
+  }
 }
 
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {

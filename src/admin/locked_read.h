@@ -57,4 +57,8 @@ struct LockedReadRequest {
 // reads. 0, or the exit status of a failure already reported.
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out);
 
+// The listing of content, with the spooler's columns, as a run that asked
+// queues prints it: the classic listing, or the TSV records.
+void printResult(ConfigContent& content, AskedQueues& queues, bool tsv);
+
 }  // namespace zorv

@@ -7,7 +7,7 @@
 namespace zorv {
 namespace {
 
-enum class Operand { None, Optional, Required };
+enum class Operand { None, Optional, Required, Pair };
 
 // The options that may stand beside one another, as bits.
 enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8 };
@@ -26,10 +26,11 @@ struct LongOptionSpec {
 constexpr const char* kNeedsChange = "--dry-run and --quiet need -p or -x";
 constexpr const char* kModesTogether = "these options cannot go together";
 constexpr const char* kGetNeedsQueue = "--get needs a queue name";
+constexpr const char* kSetNeedsPair = "--set needs a setting and its value";
 
 constexpr const char* kStrictNeedsCheck = "--strict goes only with --check";
 
-constexpr std::array<LongOptionSpec, 10> kLongOptions = {{
+constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
     {"--help", Operand::None, RunMode::Help, 0, 0, false, "--help and --version cannot go with other options",
      "  --help          print this help and exit\n"},
     {"--version", Operand::None, RunMode::Version, 0, 0, false, "--help and --version cannot go with other options",
@@ -49,6 +50,8 @@ constexpr std::array<LongOptionSpec, 10> kLongOptions = {{
      "  --quiet         with -p or -x: no listing on success (since 1.1)\n"},
     {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kQuiet, false, "--restore cannot go with a change",
      "  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n"},
+    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kQuiet, false, "--set cannot go with -p, -o or -x",
+     "  --set KEY VALUE change the setting UI_Port, LogDirectoryPath or CUPS_ConfigPath (since 1.2)\n"},
     {"--devices", Operand::None, RunMode::Devices, 0, kTsv, false, "--devices goes only with --tsv",
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
      "                  to each; with --tsv for scripts (since 1.2)\n"},
@@ -61,7 +64,8 @@ constexpr std::size_t kListedWithClassic = 2;
 const LongOptionSpec* specFor(std::string_view argument, std::string_view& value) {
   for (const LongOptionSpec& spec : kLongOptions) {
     if (argument == spec.name) return &spec;
-    const bool withValue = spec.operand != Operand::None && argument.size() > spec.name.size() &&
+    const bool attachable = spec.operand == Operand::Optional || spec.operand == Operand::Required;
+    const bool withValue = attachable && argument.size() > spec.name.size() &&
                            argument.substr(0, spec.name.size()) == spec.name && argument[spec.name.size()] == '=';
     if (!withValue) continue;
     value = argument.substr(spec.name.size() + 1);
@@ -100,8 +104,17 @@ struct Parser {
     return argv[++at];
   }
 
+  // --set KEY VALUE: the two arguments that follow it.
+  bool takePair(LongOptions& options) {
+    if (at + 2 >= argc) return fail(kSetNeedsPair);
+    options.setKey = argv[++at];
+    options.setValue = argv[++at];
+    return true;
+  }
+
   bool take(const LongOptionSpec& spec, std::string_view value, bool attached) {
-    const std::string_view taken = operand(spec, value, attached);
+    if (spec.operand == Operand::Pair && !takePair(parsed.options)) return false;
+    const std::string_view taken = spec.operand == Operand::Pair ? std::string_view() : operand(spec, value, attached);
     if (spec.operand == Operand::Required && taken.empty() && !attached) return fail(kGetNeedsQueue);
     given |= spec.bit;
     if (spec.mode == RunMode::Classic) return true;

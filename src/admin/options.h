@@ -17,12 +17,14 @@ namespace zorv {
 // (add and remove), "-o" as the device path. A later option wins.
 void parseOptions(int argc, const char* const* argv, AdminContext& context);
 
-enum class RunMode { Classic, Check, Get, Restore, Devices, Help, Version };
+enum class RunMode { Classic, Check, Get, Restore, Devices, Set, Help, Version };
 
 struct LongOptions {
   RunMode mode = RunMode::Classic;
   std::string_view checkFile;  // --check FILE; empty for the configuration
   std::string_view getQueue;   // --get QUEUE
+  std::string_view setKey;     // --set KEY VALUE
+  std::string_view setValue;
   bool dryRun = false;
   bool tsv = false;
   bool quiet = false;

@@ -15,6 +15,7 @@
 #include "admin/options.h"
 #include "admin/process_guard.h"
 #include "admin/restore_command.h"
+#include "admin/set_command.h"
 #include "config/config_files.h"
 #include "io/new_file.h"
 
@@ -39,12 +40,13 @@ int answerQuestion(const LongOptions& options) {
       return printDevicePath(checkedPath(options), options.getQueue);
     case RunMode::Devices: return printDevices(options.tsv);
     case RunMode::Restore:
+    case RunMode::Set:
     case RunMode::Classic: break;
   }
   return kExitOk;
 }
 
-bool isQuestion(RunMode mode) { return mode != RunMode::Restore && mode != RunMode::Classic; }
+bool isQuestion(RunMode mode) { return mode != RunMode::Restore && mode != RunMode::Classic && mode != RunMode::Set; }
 
 }  // namespace
 
@@ -69,6 +71,7 @@ int runAdmin(int argc, const char* const* argv) {
   ::umask(022);  // every file the run creates gets its mode explicitly
   removeNewFilesOnSignals();
   if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(options));
+  if (options.mode == RunMode::Set) return closeStandardOutput(runSet(options));
   if (argc == 1) printUsage(stdout);
   AdminContext context;
   parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);

@@ -50,6 +50,7 @@ struct ConfigSettings {
   std::int32_t uiPort = 0;  // 0 when the file has none
   TextField uiPortText;     // the value as written
   int cupsConfigPathLine = 0;  // 0 when the file has none
+  int logDirectoryPathLine = 0;
   int uiPortLine = 0;
   bool hasPorts = false;       // a <Ports> line, where an add inserts its block
 };
@@ -110,7 +111,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 // it). For asking the scheduler before a run takes its lock.
 std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping);
 
-enum class RewriteMode { Add, Remove };
+enum class RewriteMode { Add, Remove, SetValue };
 
 struct RewriteRequest {
   RewriteMode mode = RewriteMode::Add;
@@ -118,6 +119,8 @@ struct RewriteRequest {
   std::string_view devicePath;  // for an add
   bool fileHasBlock = false;    // the read pass met a block for queue: an add modifies, never appends
   EntryKeeping keeping = EntryKeeping::TableOnly;  // which entries the result's content holds
+  std::string_view setting = {};  // for SetValue: UI_Port, LogDirectoryPath or CUPS_ConfigPath
+  std::string_view value = {};    // and its new value
 };
 
 // Takes the rewritten bytes, in order; returns 0, or -1 after reporting.

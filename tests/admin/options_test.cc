@@ -101,6 +101,9 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
       {{"--check", "-"}, "--check goes only with --strict", RunMode::Check},
       {{"--check=", "--"}, "", RunMode::Check},
       {{"--version"}, "", RunMode::Version},
+      {{"--set", "UI_Port"}, "--set needs a setting and its value", RunMode::Classic},
+      {{"--set", "UI_Port", "1", "-x", "Q1"}, "--set cannot go with -p, -o or -x", RunMode::Set},
+      {{"--dry-run", "--set", "UI_Port", "-1"}, "", RunMode::Set},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv = c.args;

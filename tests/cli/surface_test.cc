@@ -441,6 +441,11 @@ TEST_F(SurfaceTest, EachChangeLogsOneLineToAuthpriv) {
        "root (uid 0) could not set the device path of queue Q1 to lp0 in " + c + ": the device path must be absolute"},
       {{"--restore"}, alice, unset, 5,
        "root (uid 0) restored " + c + " from its backup; device paths: Q1 from (none) to '/dev/usb/lp2 x'"},
+      {{"--set", "UI_Port", "59788"}, alice, unset, 5, "root (uid 0) set UI_Port from 59787 to 59788 in " + c},
+      {{"--set", "UI_Port", "59788"}, alice, unset, 0, ""},  // the value it has
+      {{"--set", "UI_Port", "x"}, noDirectory, unset, 4,
+       "root (uid 0) could not set UI_Port in " + file("gone/zorv.conf") +
+           ": the value of UI_Port must be a number from 1 to 65535"},
       {{"-x", "Q1"}, noDirectory, unset, 4,
        "root (uid 0) could not remove the entry of queue Q1 from " + file("gone/zorv.conf") + ": cannot open " +
            file("gone/zorv.conf.lock") + ": No such file or directory"},

@@ -1,0 +1,120 @@
+#include "admin/set_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "admin/change_audit.h"
+#include "admin/change_log.h"
+#include "admin/config_replace.h"
+#include "admin/locked_read.h"
+#include "admin/operands.h"
+#include "admin/run.h"
+#include "config/config_format.h"
+#include "io/problem_report.h"
+
+namespace zorv {
+namespace {
+
+bool isPort(std::string_view text) {
+  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  const int port = std::stoi(std::string(text));
+  return port >= 1 && port <= 65535;
+}
+
+// The value the file has now, and whether it has a line for it at all.
+struct CurrentSetting {
+  std::string value;
+  bool present = false;
+};
+
+CurrentSetting currentSetting(const ConfigSettings& settings, std::string_view key) {
+  if (key == keyword::kUiPort) return {std::string(settings.uiPortText.view()), settings.uiPortLine > 0};
+  if (key == keyword::kLogDirectoryPath) {
+    return {std::string(settings.logDirectoryPath.view()), settings.logDirectoryPathLine > 0};
+  }
+  return {std::string(settings.cupsConfigPath.view()), settings.cupsConfigPathLine > 0};
+}
+
+// The listing shows the new value, as the new file has it.
+void showSetting(ConfigSettings& settings, std::string_view key, std::string_view value) {
+  if (key == keyword::kUiPort) {
+    copyText(settings.uiPortText, value);
+    settings.uiPort = leadingNumber(value);
+  } else if (key == keyword::kLogDirectoryPath) {
+    copyText(settings.logDirectoryPath, value);
+  } else {
+    copyText(settings.cupsConfigPath, value);
+  }
+}
+
+void logSetting(std::string_view key, const CurrentSetting& before, std::string_view value, const std::string& config) {
+  const std::string old = before.present ? auditQuoted(before.value) : "(none)";
+  logChange("%s set %s from %s to %s in %s", invokingPerson().c_str(), std::string(key).c_str(), old.c_str(),
+            auditQuoted(value).c_str(), auditQuoted(config).c_str());
+}
+
+int checkSetting(std::string_view key, std::string_view value) {
+  if (const char* problem = settingProblem(key, value)) {
+    reportProblem("the value of %s %s", std::string(key).c_str(), problem);
+    return kExitRefused;
+  }
+  return checkOperand("value", value);
+}
+
+int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
+  CupsQueueDirectory scheduler;
+  AskedQueues queues(scheduler);
+  const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  LockedRead locked;
+  const RunKind kind = options.dryRun ? RunKind::Preview : RunKind::Change;
+  if (const int status = readUnderLock(files, queues, {kind, keeping, {}, {}}, locked); status != kExitOk) return status;
+  const CurrentSetting before = currentSetting(locked.read.content.settings, options.setKey);
+  RewriteRequest request;
+  request.mode = RewriteMode::SetValue;
+  request.setting = options.setKey;
+  request.value = options.setValue;
+  request.keeping = keeping;
+  Replacing replacing = options.dryRun ? Replacing::Preview : Replacing::Replace;
+  if (!options.dryRun && before.present && before.value == options.setValue) replacing = Replacing::NothingToChange;
+  ConfigContent shown;
+  const int status = rewriteConfiguration(files, request, queues, replacing, shown,
+                                          [&] { logSetting(options.setKey, before, options.setValue, files.config); });
+  if (status != kExitOk || options.quiet) return status;
+  showSetting(shown.settings, options.setKey, options.setValue);
+  printResult(shown, queues, options.tsv);
+  return kExitOk;
+}
+
+int setChecked(const LongOptions& options, const ConfigFiles& files) {
+  const std::string_view key = options.setKey;
+  if (key != keyword::kUiPort && key != keyword::kCupsConfigPath && key != keyword::kLogDirectoryPath) {
+    reportProblem("--set knows UI_Port, LogDirectoryPath and CUPS_ConfigPath, not %s", auditQuoted(key).c_str());
+    return kExitRefused;
+  }
+  if (const int status = checkSetting(key, options.setValue); status != kExitOk) return status;
+  if (checkLinksFollowed(files) != 0) return kExitFileError;
+  return setUnderLock(options, files);
+}
+
+}  // namespace
+
+const char* settingProblem(std::string_view key, std::string_view value) {
+  if (key == keyword::kUiPort) return isPort(value) ? nullptr : "must be a number from 1 to 65535";
+  if (key != keyword::kCupsConfigPath && key != keyword::kLogDirectoryPath) return nullptr;
+  return !value.empty() && value[0] == '/' ? nullptr : "must be an absolute path";
+}
+
+int runSet(const LongOptions& options) {
+  const ConfigFiles files = configFilesFromEnvironment();
+  const int status = setChecked(options, files);
+  if (status != kExitOk && !options.dryRun) {
+    logRefusal("%s could not set %s in %s: %s", invokingPerson().c_str(), auditQuoted(options.setKey).c_str(),
+               auditQuoted(files.config).c_str(), std::string(lastProblem()).c_str());
+  }
+  return status;
+}
+
+}  // namespace zorv
