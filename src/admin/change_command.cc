@@ -93,7 +93,8 @@ void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) 
 }
 
 RunKind kindOf(const AdminContext& context, const LongOptions& options) {
-  if (context.command == AdminCommand::List) return RunKind::List;
+  // --tsv only reads (since 1.2): it never creates the file.
+  if (context.command == AdminCommand::List) return options.tsv ? RunKind::Read : RunKind::List;
   return options.dryRun ? RunKind::Preview : RunKind::Change;
 }
 

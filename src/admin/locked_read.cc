@@ -54,6 +54,7 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
   std::vector<std::string> names = queueNamesIn(files, request.keeping);
   if (!request.queue.empty()) names.emplace_back(request.queue);
   const bool preview = request.kind == RunKind::Preview;
+  const bool readOnly = request.kind == RunKind::Read;
   bool shared = request.kind == RunKind::List;
   for (int attempt = 1;; ++attempt) {
     out.lock = FileDescriptor();
@@ -64,14 +65,14 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
     // Only the exclusive lock may write the default file: a listing that
     // finds none takes it.
     shared = shared && exists(files.config);
-    const LockMode mode = shared ? LockMode::Shared : LockMode::Exclusive;
+    const LockMode mode = readOnly ? LockMode::Reading : shared ? LockMode::Shared : LockMode::Exclusive;
     if (!preview && lockFile(files.lock, mode, lockTimeoutSeconds(), out.lock) != 0) return kExitFileError;
     if (shared && !exists(files.config)) continue;  // gone before the lock: the exclusive one makes it
     if (request.kind == RunKind::Change &&
         finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
       return kExitFileError;
     }
-    const MissingFile missing = preview ? MissingFile::IsAnError : MissingFile::CreateDefault;
+    const MissingFile missing = preview || readOnly ? MissingFile::IsAnError : MissingFile::CreateDefault;
     out.read = readConfig(files, queues, {request.keeping, missing, request.queue, nullptr});
     if (out.read.result != PassResult::Ok) return exitStatusFor(out.read.result);
     names = queues.takeMissed();

@@ -41,7 +41,11 @@ struct LockedRead {
   ConfigRead read;
 };
 
-enum class RunKind { List, Change, Preview };
+// List: the classic listing, which creates a missing file from the
+// default. Read (since 1.2, --tsv without a change): a listing that writes
+// nothing, not even the lock file, and needs no root; a missing file is an
+// error. Change: -p or -x. Preview: --dry-run.
+enum class RunKind { List, Read, Change, Preview };
 
 struct LockedReadRequest {
   RunKind kind = RunKind::List;
@@ -53,8 +57,9 @@ struct LockedReadRequest {
 };
 
 // Asks, locks (shared for a list of an existing file, exclusive otherwise,
-// none for a preview), finishes an interrupted backup before a change, and
-// reads. 0, or the exit status of a failure already reported.
+// shared where it can be had for a read, none for a preview), finishes an
+// interrupted backup before a change, and reads. 0, or the exit status of a
+// failure already reported.
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out);
 
 // The listing of content, with the spooler's columns, as a run that asked

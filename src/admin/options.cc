@@ -43,7 +43,8 @@ constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
     {"--dry-run", Operand::None, RunMode::Classic, kDryRun, 0, false, kNeedsChange,
      "  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n"},
     {"--tsv", Operand::None, RunMode::Classic, kTsv, 0, false, nullptr,
-     "  --tsv           list for scripts, tab-separated, every entry (since 1.1)\n"},
+     "  --tsv           list for scripts, tab-separated, every entry (since 1.1); without -p\n"
+     "                  or -x it only reads, needs no root and creates nothing (since 1.2)\n"},
     {"--get", Operand::Required, RunMode::Get, 0, 0, false, "--check and --get cannot go with other options",
      "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
     {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0, false, kNeedsChange,

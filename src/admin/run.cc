@@ -48,6 +48,17 @@ int answerQuestion(const LongOptions& options) {
 
 bool isQuestion(RunMode mode) { return mode != RunMode::Restore && mode != RunMode::Classic && mode != RunMode::Set; }
 
+// --tsv without -p or -x only reads (since 1.2): a question too, so an
+// ordinary user's completion can list the entries of a file they can read.
+bool onlyReads(const LongOptions& options, const AdminContext& context) {
+  return options.mode == RunMode::Classic && options.tsv && context.command == AdminCommand::List;
+}
+
+int readListing(const AdminContext& context, const LongOptions& options) {
+  if (giveUpSetUserId() != 0) return kExitFileError;
+  return runClassic(context, options);
+}
+
 }  // namespace
 
 int runAdmin(int argc, const char* const* argv) {
@@ -64,6 +75,9 @@ int runAdmin(int argc, const char* const* argv) {
   }
   const LongOptions& options = parsed.options;
   if (isQuestion(options.mode)) return closeStandardOutput(answerQuestion(options));
+  AdminContext context;
+  parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);
+  if (onlyReads(options, context)) return closeStandardOutput(readListing(context, options));
   if (::geteuid() != 0) {
     std::fprintf(stderr, "This Command must be run as root\n");
     return kExitNotRoot;
@@ -73,8 +87,6 @@ int runAdmin(int argc, const char* const* argv) {
   if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(options));
   if (options.mode == RunMode::Set) return closeStandardOutput(runSet(options));
   if (argc == 1) printUsage(stdout);
-  AdminContext context;
-  parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);
   return closeStandardOutput(runClassic(context, options));
 }
 

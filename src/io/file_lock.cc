@@ -19,8 +19,15 @@ constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC;
 
 // For a shared lock, a lock file that cannot be written is opened
 // read-only; on a read-only file system it may not exist at all, and the
-// run then goes on without it (an invalid descriptor and errno 0).
+// run then goes on without it (an invalid descriptor and errno 0). A
+// reading lock opens only an existing file, read-only, and goes on without
+// one it may not open.
 FileDescriptor openLockFile(const std::string& path, LockMode mode) {
+  if (mode == LockMode::Reading) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | kOpenFlags));
+    if (!fd.valid() && (errno == ENOENT || errno == EACCES)) errno = 0;
+    return fd;
+  }
   FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, 0600));
   // Created now: root's, whatever group a set-user-ID caller runs with.
   if (fd.valid() && ::fchown(fd.get(), 0, 0) != 0) return FileDescriptor();
@@ -43,7 +50,7 @@ int lockFile(const std::string& path, LockMode mode, int timeoutSeconds, FileDes
     reportFileError("open", path);
     return -1;
   }
-  const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+  const int operation = (mode == LockMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (::flock(fd.get(), operation) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) {

@@ -8,7 +8,13 @@
 
 namespace zorv {
 
-enum class LockMode { Shared, Exclusive };
+// Reading: a shared lock on the lock file as it stands, for a run that
+// only reads (since 1.2, --tsv). The file is never created, and the run
+// goes on without a lock (held stays invalid) when it is missing or the
+// caller may not open it (0600 root, and the caller is not root): a
+// rewrite renames a whole new file into place, so a read without the lock
+// still sees one complete file.
+enum class LockMode { Shared, Exclusive, Reading };
 
 // How long a run waits for another to let go of the lock: 10 seconds, or
 // ZORV_LOCK_TIMEOUT's.

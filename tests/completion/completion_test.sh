@@ -129,6 +129,12 @@ any|zorvadmin --quiet -x ZPR|ZPR4410
 any|zorvadmin --get Of|Office
 any|zorvadmin -p -x Ze|Zebra
 any|zorvadmin -x Q|
+any|zorvadmin -p zpr|ZPR2200,ZPR4410
+any|zorvadmin -p oFF|Office
+any|zorvadmin -x zE|Zebra
+any|zorvadmin --get OFFICE|Office
+stub|zorvadmin -x front\ |Front\ Desk
+stub|zorvadmin --get bACK|Back\\Office
 stub|zorvadmin -x |Back\\Office,Front\ Desk,Office,ZPR4410,Zebra
 stub|zorvadmin -x Front\ |Front\ Desk
 stub|zorvadmin --get Ba|Back\\Office

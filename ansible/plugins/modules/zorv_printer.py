@@ -161,11 +161,12 @@ def device_of(zorvadmin, name):
 def dry_run(module, zorvadmin, args):
     """The diff the real run would make. A missing file is first created by
     the real run from the command's default, so the dry run works on that
-    default, made by a listing in a scratch directory."""
+    default, made by the classic listing in a scratch directory (--tsv
+    only reads since 1.2 and creates nothing)."""
     if os.path.lexists(zorvadmin.path):
         return zorvadmin.checked(['--dry-run', '--quiet'] + args)
     scratch = os.path.join(module.tmpdir, 'zorv.conf')
-    zorvadmin.checked(['--tsv'], path=scratch)
+    zorvadmin.checked([], path=scratch)
     diff = zorvadmin.checked(['--dry-run', '--quiet'] + args, path=scratch)
     return ('# %s does not exist; zorvadmin creates it from its default, then:\n' % zorvadmin.path
             + diff.replace(scratch, zorvadmin.path))

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The manual page: mandoc -Tlint and groff find nothing in the source or in
+# the page the build made; one version (debian/changelog's top entry)
+# reaches --version and the page's footer, with that entry's date; the
+# SYNOPSIS names every option --help lists; EXIT STATUS names every status
+# src/admin/run.h defines (4 included); ENVIRONMENT names every ZORV_*
+# variable the sources read.
+#   manpage_test.sh ZORVADMIN BUILT_PAGE (the build's zorvadmin.8)
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+zorvadmin=${1:?usage: manpage_test.sh ZORVADMIN BUILT_PAGE}
+built=${2:?usage: manpage_test.sh ZORVADMIN BUILT_PAGE}
+source_page=$top/docs/zorvadmin.8
+export LC_ALL=C.UTF-8
+
+results=()
+check() {  # check WHAT: PASS when the command just before succeeded (set detail before it)
+  if [ "$?" -eq 0 ]; then results+=("PASS $1"); else results+=("FAIL $1${detail:+: $detail}"); fi
+  detail=
+}
+detail=
+
+# The page as a reader sees it, without overstriking, and one section of it.
+rendered() { mandoc -T utf8 -O width=200 "$1" | sed 's/.\x08//g'; }
+section() {  # section PAGE TITLE: the section's lines, without its heading
+  rendered "$1" | awk -v title="$2" '/^[A-Z]/ { on = ($0 == title); next } on'
+}
+
+for page in "$source_page" "$built"; do
+  name=${page#"$top"/}
+  detail=$(mandoc -T lint "$page" 2>&1)
+  [ -z "$detail" ]
+  check "mandoc -Tlint $name reports nothing"
+  detail=$(groff -man -ww -z "$page" 2>&1)
+  [ -z "$detail" ]
+  check "groff -ww $name warns of nothing"
+done
+
+gzip -dc "${built}.gz" | cmp -s - "$built"
+check "zorvadmin.8.gz is the page the test reads"
+
+# One version: the changelog's, without the Debian revision.
+top_entry=$(sed -n '1p' "$top/debian/changelog")
+changelog_version=$(sed -E -n '1s/^zorvadmin \(([0-9]+\.[0-9]+\.[0-9]+)-[^)]+\).*/\1/p' "$top/debian/changelog")
+detail="cannot read a version in: $top_entry"
+[ -n "$changelog_version" ]
+check "debian/changelog's top entry has a version"
+trailer=$(grep -m1 '^ -- ' "$top/debian/changelog")
+changelog_date=$(date -u -d "${trailer#*>  }" +%Y-%m-%d 2>/dev/null)
+detail="cannot read a date in: $trailer"
+[ -n "$changelog_date" ]
+check "debian/changelog's top entry has a date"
+detail=$("$zorvadmin" --version)
+[ "$detail" = "zorvadmin $changelog_version" ]
+check "--version prints the changelog's version $changelog_version"
+detail=$(grep -m1 '^\.TH ' "$built")
+[ "$detail" = ".TH ZORVADMIN 8 $changelog_date \"zorvadmin $changelog_version\" \"System Administration\"" ]
+check "the page's footer carries version $changelog_version and date $changelog_date"
+detail=$(rendered "$built" | tail -n 1)
+grep -q -E "^zorvadmin $changelog_version +$changelog_date +ZORVADMIN\(8\)$" <<<"$detail"
+check "the rendered footer shows them"
+detail=$(grep -m1 '^\.TH ' "$source_page")
+grep -q -E '^\.TH ZORVADMIN 8 [0-9]{4}-[0-9]{2}-[0-9]{2} zorvadmin "System Administration"$' <<<"$detail"
+check "the source page carries no version of its own"
+
+# The SYNOPSIS names every option that --help lists.
+synopsis=$(section "$built" SYNOPSIS)
+options=$("$zorvadmin" --help | grep -o -E '^  -(-[a-z]+(-[a-z]+)*|[a-z])' | sed 's/^ *//')
+detail="--help lists too few options: $options"
+[ "$(wc -l <<<"$options")" -ge 10 ]
+check "--help lists the options"
+while IFS= read -r option; do
+  detail="not in: $synopsis"
+  grep -q -E -- "(^|[][ |])$option([][ |]|$)" <<<"$synopsis"
+  check "the SYNOPSIS names $option"
+done <<<"$options"
+
+# EXIT STATUS: every status run.h defines, and 4 whether or not it does.
+statuses=$( (grep -o -E '^ *kExit[A-Za-z]+ = [0-9]+' "$top/src/admin/run.h" | grep -o -E '[0-9]+$'; echo 4) | sort -u)
+exit_section=$(section "$built" "EXIT STATUS")
+for status in $statuses; do
+  detail="not in: $exit_section"
+  grep -q -E "^ +$status( |$)" <<<"$exit_section"
+  check "EXIT STATUS explains $status"
+done
+
+# ENVIRONMENT: every ZORV_ variable the sources read, and the two budgets.
+variables=$( (grep -r -h -o -E '"ZORV_[A-Z_]+"' "$top/src" | tr -d '"'; printf '%s\n' ZORV_CONF ZORV_SCHEDULER_TIMEOUT \
+  ZORV_LOCK_TIMEOUT CUPS_SERVER) | sort -u)
+environment=$(section "$built" ENVIRONMENT)
+for variable in $variables; do
+  detail="not in: $environment"
+  grep -q -E "^ +$variable$" <<<"$environment"
+  check "ENVIRONMENT explains $variable"
+done
+
+passed=0
+failed=0
+for result in "${results[@]}"; do
+  echo "$result"
+  case $result in
+    PASS*) ((passed++)) ;;
+    *) ((failed++)) ;;
+  esac
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
