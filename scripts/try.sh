@@ -3,8 +3,8 @@
 # or its CUPS: builds zorvadmin (or takes the one in BUILD_DIR), starts a
 # private CUPS scheduler with three sample queues on its own socket in a
 # temporary directory, points ZORV_CONF at a scratch file there, and runs
-# the listing, an add, --dry-run, a modify, --tsv, --check, --get, a refused
-# add, a remove, --restore and --devices (on two USB printers mocked with
+# the listing, --set, an add, --dry-run, a modify, --tsv, --check, --get, a
+# refused add, a remove, --restore and --devices (on two USB printers mocked with
 # umockdev in a mount namespace of its own), showing each command and what
 # it printed. What it started is stopped, and the directory removed,
 # however it ends.
@@ -142,13 +142,7 @@ echo "CUPS_SERVER=$CUPS_SERVER (a private scheduler with the queues: $(lpstat -e
 say "The listing; a missing file is created from the default."
 show
 say "Where the scheduler keeps printers.conf, for the listing's Backend and FIFO columns."
-if "$zorvadmin" --help | grep -q -- '--set '; then
-  show --set CUPS_ConfigPath "$cups/"
-else
-  # shellcheck disable=SC2016 # the command as shown
-  printf '\n$ sed -i "s|^CUPS_ConfigPath.*|CUPS_ConfigPath %s/|" "$ZORV_CONF"\n' "$cups"
-  sed -i "s|^CUPS_ConfigPath.*|CUPS_ConfigPath $cups/|" "$ZORV_CONF"
-fi
+show --set CUPS_ConfigPath "$cups/"
 say "Add two entries; the queue is written as CUPS spells it."
 show -p ZPR4410 -o /dev/usb/lp1
 show --quiet -p office -o /dev/usb/lp0

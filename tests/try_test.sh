@@ -60,6 +60,14 @@ while IFS='|' read -r command line; do
   check "'$command' is followed by its output ($line)"
 done <<<"$expected"
 
+# --set names the scheduler's directory, a temporary one.
+set_line=$(grep -E -x -m1 '\$ zorvadmin --set CUPS_ConfigPath /.+/cups/' <<<"$out")
+[ -n "$set_line" ]
+check "shows '\$ zorvadmin --set CUPS_ConfigPath DIR'"
+awk -v command="$set_line" '$0 == command { on = 1; next } /^\$ / { on = 0 } on' <<<"$out" |
+  grep -q -x -F " CUPS_ConfigPath = ${set_line#\$ zorvadmin --set CUPS_ConfigPath }"
+check "'\$ zorvadmin --set CUPS_ConfigPath DIR' is followed by the listing with DIR"
+
 [ "$(etc_state)" = "$before" ]
 check "/etc/zorv.conf and its companions are as they were"
 [ -z "$(ls -A "$tmp")" ]

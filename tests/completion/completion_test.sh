@@ -111,10 +111,16 @@ complete_line() {
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
-any|zorvadmin |--check,--dry-run,--tsv,--get,--quiet,--restore,--devices,--help,--version,-p,-o,-x
+any|zorvadmin |--check,--strict,--dry-run,--tsv,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
-any|zorvadmin --dry-run --|--check,--tsv,--get,--quiet,--restore,--devices
-any|zorvadmin --tsv --dry-run -|--check,--get,--quiet,--restore,--devices,-p,-o,-x
+any|zorvadmin --dry-run --|--check,--strict,--tsv,--get,--quiet,--restore,--set,--devices
+any|zorvadmin --tsv --dry-run -|--check,--strict,--get,--quiet,--restore,--set,--devices,-p,-o,-x
+any|zorvadmin --check --s|--strict,--set
+any|zorvadmin --check --strict zorv|zorv.conf,zorv.conf.bak
+any|zorvadmin --set |UI_Port,LogDirectoryPath,CUPS_ConfigPath
+any|zorvadmin --dry-run --set L|LogDirectoryPath
+any|zorvadmin --set UI_Port |
+any|zorvadmin --set CUPS_ConfigPath s|sub dir
 any|zorvadmin -- -|-p,-o,-x
 any|zorvadmin -p Office -|-p,-o,-x
 any|zorvadmin -p Office -o /dev/usb/lp0 |-p,-o,-x
