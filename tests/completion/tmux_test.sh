@@ -148,6 +148,7 @@ check "-p Z<Tab> against a scheduler that never answers: the prompt comes back" 
   'zorvadmin -p Z' Tab '#' -- '^READY> zorvadmin -p Z#$'
 check "-o /dev/nu<Tab> still completes paths" \
   'zorvadmin -o /dev/nu' Tab '#' -- '^READY> zorvadmin -o /dev/null #$'
+# shellcheck disable=SC2016 # typed into the pane, expanded there
 check "the shell still runs commands" \
   'echo done-$((40 + 2))' Enter -- '^READY>$' -s '^done-42$'
 
