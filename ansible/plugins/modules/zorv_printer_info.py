@@ -23,7 +23,7 @@ description:
     file when it is missing.
   - Needs C(zorvadmin) 1.1 or later on the managed host, and root there
     (use C(become)).
-version_added: 1.1.0
+version_added: 1.2.0
 options:
   path:
     description:
