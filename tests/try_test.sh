@@ -75,14 +75,6 @@ check "its temporary directory is gone"
 ! pgrep -f "cupsd .*$tmp" >/dev/null
 check "its scheduler is stopped"
 
-passed=0
-failed=0
-for result in "${results[@]}"; do
-  echo "$result"
-  case $result in
-    PASS*) ((passed++)) ;;
-    *) ((failed++)) ;;
-  esac
-done
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+# shellcheck source=tests/support/results.sh
+. "$(dirname "$0")/support/results.sh"
+report_results

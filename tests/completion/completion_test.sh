@@ -223,13 +223,6 @@ else
   results+=("PASS no run and no file for a missing configuration file")
 fi
 
-passed=0
-failed=0
-for result in "${results[@]}"; do
-  case $result in
-    PASS*) ((passed++)) ;;
-    *) ((failed++)); echo "$result" ;;
-  esac
-done
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+# shellcheck source=tests/support/results.sh
+. "$(dirname "$0")/../support/results.sh"
+report_results

@@ -94,14 +94,6 @@ for variable in $variables; do
   check "ENVIRONMENT explains $variable"
 done
 
-passed=0
-failed=0
-for result in "${results[@]}"; do
-  echo "$result"
-  case $result in
-    PASS*) ((passed++)) ;;
-    *) ((failed++)) ;;
-  esac
-done
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+# shellcheck source=tests/support/results.sh
+. "$(dirname "$0")/../support/results.sh"
+report_results
