@@ -63,21 +63,21 @@ constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
 constexpr std::size_t kListedWithClassic = 2;
 
 const LongOptionSpec* specFor(std::string_view argument, std::string_view& value) {
-  for (const LongOptionSpec& spec : kLongOptions) {
-    if (argument == spec.name) return &spec;
-    const bool attachable = spec.operand == Operand::Optional || spec.operand == Operand::Required;
-    const bool withValue = attachable && argument.size() > spec.name.size() &&
-                           argument.substr(0, spec.name.size()) == spec.name && argument[spec.name.size()] == '=';
+  for (const LongOptionSpec& row : kLongOptions) {
+    if (argument == row.name) return &row;
+    const bool attachable = row.operand == Operand::Optional || row.operand == Operand::Required;
+    const bool withValue = attachable && argument.size() > row.name.size() &&
+                           argument.substr(0, row.name.size()) == row.name && argument[row.name.size()] == '=';
     if (!withValue) continue;
-    value = argument.substr(spec.name.size() + 1);
-    return &spec;
+    value = argument.substr(row.name.size() + 1);
+    return &row;
   }
   return nullptr;
 }
 
 const LongOptionSpec& specOfMode(RunMode mode) {
-  for (const LongOptionSpec& spec : kLongOptions) {
-    if (spec.mode == mode) return spec;
+  for (const LongOptionSpec& row : kLongOptions) {
+    if (row.mode == mode) return row;
   }
   return kLongOptions[0];
 }
@@ -99,9 +99,9 @@ struct Parser {
   }
 
   // The operand of the option at argv[at], which moves past it.
-  std::string_view operand(const LongOptionSpec& spec, std::string_view value, bool attached) {
-    if (attached || spec.operand == Operand::None || at + 1 >= argc) return value;
-    if (spec.operand == Operand::Optional && argv[at + 1][0] == '-') return value;
+  std::string_view operand(const LongOptionSpec& row, std::string_view value, bool attached) {
+    if (attached || row.operand == Operand::None || at + 1 >= argc) return value;
+    if (row.operand == Operand::Optional && argv[at + 1][0] == '-') return value;
     return argv[++at];
   }
 
@@ -113,29 +113,29 @@ struct Parser {
     return true;
   }
 
-  bool take(const LongOptionSpec& spec, std::string_view value, bool attached) {
-    if (spec.operand == Operand::Pair && !takePair(parsed.options)) return false;
-    const std::string_view taken = spec.operand == Operand::Pair ? std::string_view() : operand(spec, value, attached);
-    if (spec.operand == Operand::Required && taken.empty() && !attached) return fail(kGetNeedsQueue);
-    given |= spec.bit;
-    if (spec.mode == RunMode::Classic) return true;
+  bool take(const LongOptionSpec& row, std::string_view value, bool attached) {
+    if (row.operand == Operand::Pair && !takePair(parsed.options)) return false;
+    const std::string_view taken = row.operand == Operand::Pair ? std::string_view() : operand(row, value, attached);
+    if (row.operand == Operand::Required && taken.empty() && !attached) return fail(kGetNeedsQueue);
+    given |= row.bit;
+    if (row.mode == RunMode::Classic) return true;
     LongOptions& options = parsed.options;
-    if (options.mode != RunMode::Classic && options.mode != spec.mode) return fail(kModesTogether);
-    options.mode = spec.mode;
-    if (spec.mode == RunMode::Check) {
+    if (options.mode != RunMode::Classic && options.mode != row.mode) return fail(kModesTogether);
+    options.mode = row.mode;
+    if (row.mode == RunMode::Check) {
       options.checkFile = taken;
       checkFileLater = !attached && taken.empty();
     }
-    if (spec.mode == RunMode::Get) options.getQueue = taken;
+    if (row.mode == RunMode::Get) options.getQueue = taken;
     return true;
   }
 
   bool longOption() {
     const std::string_view argument = argv[at];
     std::string_view value;
-    const LongOptionSpec* spec = specFor(argument, value);
-    if (spec == nullptr) return fail("unknown option " + std::string(argument));
-    return take(*spec, value, argument.size() > spec->name.size());
+    const LongOptionSpec* row = specFor(argument, value);
+    if (row == nullptr) return fail("unknown option " + std::string(argument));
+    return take(*row, value, argument.size() > row->name.size());
   }
 };
 
