@@ -43,16 +43,8 @@ options:
     type: str
     choices: [present, absent]
     default: present
-  path:
-    description:
-      - The configuration file, passed to the command as C(ZORV_CONF).
-    type: path
-    default: /etc/zorv.conf
-  zorvadmin:
-    description:
-      - Path of the C(zorvadmin) command. By default it is looked up on
-        C(PATH) and in the sbin directories.
-    type: path
+extends_documentation_fragment:
+  - zorv.admin.zorvadmin
 attributes:
   check_mode:
     support: full

@@ -24,17 +24,8 @@ description:
   - Needs C(zorvadmin) 1.1 or later on the managed host, and root there
     (use C(become)).
 version_added: 1.2.0
-options:
-  path:
-    description:
-      - The configuration file, passed to the command as C(ZORV_CONF).
-    type: path
-    default: /etc/zorv.conf
-  zorvadmin:
-    description:
-      - Path of the C(zorvadmin) command. By default it is looked up on
-        C(PATH) and in the sbin directories.
-    type: path
+extends_documentation_fragment:
+  - zorv.admin.zorvadmin
 attributes:
   check_mode:
     support: full
