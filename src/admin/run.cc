@@ -17,7 +17,7 @@
 #include "admin/restore_command.h"
 #include "admin/set_command.h"
 #include "config/config_files.h"
-#include "io/new_file.h"
+#include "io/pending_files.h"
 
 namespace zorv {
 namespace {

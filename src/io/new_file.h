@@ -88,8 +88,5 @@ class NewFile {
 // of target (removed) or the version target replaced (made the backup).
 int finishInterruptedBackup(const std::string& target, const BackupNames& names);
 
-// SIGINT, SIGTERM and SIGHUP remove the new files that are not yet in
-// place, then end the run as the signal would have.
-void removeNewFilesOnSignals();
 
 }  // namespace zorv
