@@ -82,6 +82,24 @@ declare -A binary=([new]=$build_dir/zorvadmin [old]=$work/old/build/zorvadmin)
 labels=() setups=() arguments=()
 add_case() { labels+=("$1"); setups+=("$2"); arguments+=("$3"); }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+# Both modes: the scheduler's access log counts the requests, and each run
+# starts from a fresh configuration at $ZORV_CONF.
+requests() { wc -l < "$scheduler/log/access_log"; }
+# one_run KEY SETUP COMMAND...: one timed run from a fresh configuration.
+one_run() {
+  local key=$1 setup=$2
+  shift 2
+  eval "$setup" > "$ZORV_CONF"
+  rm -f "$ZORV_CONF.bak" "$ZORV_CONF~"
+  local before start end
+  before=$(requests)
+  start=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1 || true
+  end=$EPOCHREALTIME
+  times[$key]+=" $(((${end/./} - ${start/./}) / 1000))"
+  reqs[$key]+=" $(($(requests) - before))"
+  sleep 0.2  # spaced apart: no run pays for the previous one's writeback
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }
 
 if [ $scale = yes ]; then
@@ -153,25 +171,9 @@ config_with() {
   printf '<Ports>\nUI_Port 59787\n</Ports>\n'
 }
 
-requests() { wc -l < "$scheduler/log/access_log"; }
 
 
 declare -A times=() reqs=() syncs=()
-# one_run KEY SETUP COMMAND...: one timed run from a fresh configuration.
-one_run() {
-  local key=$1 setup=$2
-  shift 2
-  eval "$setup" > "$work/zorv.conf"
-  rm -f "$work/zorv.conf.bak" "$work/zorv.conf~"
-  local before start end
-  before=$(requests)
-  start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1 || true
-  end=$EPOCHREALTIME
-  times[$key]+=" $(((${end/./} - ${start/./}) / 1000))"
-  reqs[$key]+=" $(($(requests) - before))"
-  sleep 0.2  # spaced apart: no run pays for the previous one's writeback
-}
 
 # sync_count SETUP COMMAND...: sync() calls of one run.
 sync_count() {

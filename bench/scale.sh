@@ -69,23 +69,6 @@ scale_config() {
   }'
 }
 
-requests() { wc -l < "$scheduler/log/access_log"; }
-
-# timed KEY SETUP COMMAND...: one run from a fresh configuration, spaced apart.
-timed() {
-  local key=$1 setup=$2 before start end
-  shift 2
-  eval "$setup" > "$ZORV_CONF"
-  rm -f "$ZORV_CONF.bak" "$ZORV_CONF~"
-  before=$(requests)
-  start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1 || true
-  end=$EPOCHREALTIME
-  times[$key]+=" $(((${end/./} - ${start/./}) / 1000))"
-  reqs[$key]+=" $(($(requests) - before))"
-  sleep 0.1
-}
-
 # profile KEY SETUP COMMAND...: bytes of printers.conf read and peak memory.
 profile() {
   local key=$1 setup=$2
@@ -123,10 +106,10 @@ scale_size() {
         [[ ${labels[$c]} == *extra* && $build == old ]] && case_runs=1
         [ "$r" -le "$case_runs" ] || continue
         # shellcheck disable=SC2086  # the arguments are split on purpose
-        timed "$c.$build" "${setups[$c]}" "${binary[$build]}" ${arguments[$c]}
+        one_run "$c.$build" "${setups[$c]}" "${binary[$build]}" ${arguments[$c]}
       done
     done
-    timed lpstat true lpstat -v "$q"
+    one_run lpstat true lpstat -v "$q"
   done
   for c in "${!labels[@]}"; do
     for build in old new; do

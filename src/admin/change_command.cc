@@ -1,8 +1,6 @@
 #include "admin/change_command.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "admin/change_audit.h"
@@ -12,10 +10,8 @@
 #include "admin/listing.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
-#include "admin/preview.h"
 #include "admin/run.h"
 #include "config/config_files.h"
-#include "io/new_file.h"
 #include "io/problem_report.h"
 
 namespace zorv {
@@ -125,7 +121,7 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
     if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
     if (options.quiet) return kExitOk;
   }
-  printResult(shown, queues, options.tsv);
+  printResult(shown, queues.state(), options.tsv);
   return kExitOk;
 }
 

@@ -12,6 +12,7 @@
 
 #include "admin/device_survey.h"
 #include "admin/run.h"
+#include "config/config_format.h"
 #include "config/config_pass.h"
 #include "io/file_descriptor.h"
 #include "spooler/cups_queue_directory.h"
@@ -43,14 +44,6 @@ class EveryQueue final : public QueueDirectory {
  public:
   bool knows(std::string_view) override { return true; }
 };
-
-bool isPortNumber(std::string_view text) {
-  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  const int port = std::stoi(std::string(text));
-  return port >= 1 && port <= 65535;
-}
 
 std::vector<Finding> settingsFindings(const ConfigSettings& settings) {
   std::vector<Finding> findings;

@@ -80,6 +80,15 @@ void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
   }
 }
 
+void printResult(ConfigContent& content, SchedulerState scheduler, bool tsv) {
+  fillSpoolerColumns(content, tsv ? content.entries.size() : kMaxEntries);
+  if (tsv) {
+    printTsvListing(content, scheduler);
+  } else {
+    printListing(content, scheduler);
+  }
+}
+
 void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out) {
   const ConfigSettings& settings = content.settings;
   printTsvRecord(out, {"setting", "CUPS_ConfigPath", settings.cupsConfigPath.view()});

@@ -17,6 +17,10 @@ enum class SchedulerState { Reached, Unreachable };
 
 // An entry whose queue could not be checked reads "unchecked", never
 // "invalid Spool Name": the scheduler did not say so.
+// The listing of content with the spooler's columns filled in: the
+// classic listing, or the TSV records.
+void printResult(ConfigContent& content, SchedulerState scheduler, bool tsv);
+
 void printListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out = stdout);
 
 // The listing for scripts: tab-separated records of the settings, then one

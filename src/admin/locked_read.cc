@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "admin/listing.h"
+#include "admin/config_replace.h"
 #include "admin/run.h"
 #include "io/new_file.h"
 
@@ -17,8 +17,6 @@ bool exists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
-
-int exitStatusFor(PassResult result) { return result == PassResult::Refused ? kExitRefused : kExitFileError; }
 
 }  // namespace
 
@@ -37,17 +35,6 @@ std::vector<std::string> AskedQueues::takeMissed() {
   std::vector<std::string> missed;
   missed.swap(missed_);
   return missed;
-}
-
-void printResult(ConfigContent& content, AskedQueues& queues, bool tsv) {
-  fillSpoolerColumns(content, tsv ? content.entries.size() : kMaxEntries);
-  const SchedulerState scheduler =
-      queues.scheduler().reachable() ? SchedulerState::Reached : SchedulerState::Unreachable;
-  if (tsv) {
-    printTsvListing(content, scheduler);
-  } else {
-    printListing(content, scheduler);
-  }
 }
 
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "admin/listing.h"
 #include "config/config_pass.h"
 #include "io/file_descriptor.h"
 #include "io/file_lock.h"
@@ -29,6 +30,9 @@ class AskedQueues final : public QueueDirectory {
   std::vector<std::string> takeMissed();
 
   CupsQueueDirectory& scheduler() { return scheduler_; }
+  SchedulerState state() const {
+    return scheduler_.reachable() ? SchedulerState::Reached : SchedulerState::Unreachable;
+  }
 
  private:
   CupsQueueDirectory& scheduler_;
@@ -61,9 +65,5 @@ struct LockedReadRequest {
 // interrupted backup before a change, and reads. 0, or the exit status of a
 // failure already reported.
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out);
-
-// The listing of content, with the spooler's columns, as a run that asked
-// queues prints it: the classic listing, or the TSV records.
-void printResult(ConfigContent& content, AskedQueues& queues, bool tsv);
 
 }  // namespace zorv

@@ -16,14 +16,6 @@
 namespace zorv {
 namespace {
 
-bool isPort(std::string_view text) {
-  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  const int port = std::stoi(std::string(text));
-  return port >= 1 && port <= 65535;
-}
-
 // The value the file has now, and whether it has a line for it at all.
 struct CurrentSetting {
   std::string value;
@@ -84,7 +76,7 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
                                           [&] { logSetting(options.setKey, before, options.setValue, files.config); });
   if (status != kExitOk || options.quiet) return status;
   showSetting(shown.settings, options.setKey, options.setValue);
-  printResult(shown, queues, options.tsv);
+  printResult(shown, queues.state(), options.tsv);
   return kExitOk;
 }
 
@@ -102,7 +94,7 @@ int setChecked(const LongOptions& options, const ConfigFiles& files) {
 }  // namespace
 
 const char* settingProblem(std::string_view key, std::string_view value) {
-  if (key == keyword::kUiPort) return isPort(value) ? nullptr : "must be a number from 1 to 65535";
+  if (key == keyword::kUiPort) return isPortNumber(value) ? nullptr : "must be a number from 1 to 65535";
   if (key != keyword::kCupsConfigPath && key != keyword::kLogDirectoryPath) return nullptr;
   return !value.empty() && value[0] == '/' ? nullptr : "must be an absolute path";
 }

@@ -1,5 +1,6 @@
 #include "config/config_format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +33,14 @@ std::int32_t leadingNumber(std::string_view text) {
   }
   if (negative) return static_cast<std::int32_t>(-value);
   return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
+}
+
+bool isPortNumber(std::string_view text) {
+  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  const int port = std::stoi(std::string(text));
+  return port >= 1 && port <= 65535;
 }
 
 std::string_view printerTagName(const Line& line) {

@@ -65,6 +65,10 @@ int writeDefaultConfig(const ConfigFiles& files);
 // there are no digits: how the daemon reads UI_Port.
 std::int32_t leadingNumber(std::string_view text);
 
+// Whether text is a UI_Port value the daemon can listen on: digits only,
+// 1 to 65535. --check and --set hold values to it.
+bool isPortNumber(std::string_view text);
+
 // The name of a printer tag line: the text after "<Printer" with leading
 // separators skipped, cut at the last ">" (the whole rest without one).
 std::string_view printerTagName(const Line& line);
