@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "admin/process_guard.h"
+#include "io/text_field.h"
 
 namespace zorv {
 namespace {
@@ -64,7 +65,7 @@ std::string auditQuoted(std::string_view value) {
     if (c == '\'' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20 || byte == 0x7f) {
+    } else if (isControlCharacter(c)) {
       char escaped[5];
       std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
       out += escaped;

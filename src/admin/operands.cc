@@ -11,9 +11,6 @@ namespace zorv {
 namespace {
 
 constexpr std::size_t kMaxOperandBytes = kTextFieldSize - 1;
-constexpr char kDelete = 0x7f;
-
-bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == kDelete; }
 
 }  // namespace
 
@@ -23,7 +20,7 @@ const char* operandProblem(std::string_view operand) {
   if (!operand.empty() && (operand[0] == ' ' || operand[0] == '\t' || operand[0] == ':')) {
     return "must not begin with a space, a tab or a colon";
   }
-  if (std::any_of(operand.begin(), operand.end(), isControl)) return "must not contain control characters";
+  if (std::any_of(operand.begin(), operand.end(), isControlCharacter)) return "must not contain control characters";
   return nullptr;
 }
 

@@ -21,6 +21,10 @@ struct TextField {
   bool operator==(std::string_view text) const { return view() == text; }
 };
 
+// An ASCII control character (below 0x20, or DEL): what must never reach a
+// terminal or a log line raw.
+inline bool isControlCharacter(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
+
 // Copies at most 255 characters of text (stopping at a NUL) into field.
 void copyText(TextField& field, std::string_view text);
 
