@@ -101,24 +101,26 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
 
 namespace {
 
-// Answers every name, and remembers each name asked once.
+// Answers every name, and remembers each name asked once, up to a cap.
 class NameRecorder final : public QueueDirectory {
  public:
+  explicit NameRecorder(std::size_t maxNames) : maxNames_(maxNames) {}
   bool knows(std::string_view queue) override {
-    if (seen_.insert(foldedQueueName(queue)).second) names.emplace_back(queue);
+    if (names.size() < maxNames_ && seen_.insert(foldedQueueName(queue)).second) names.emplace_back(queue);
     return true;
   }
   std::vector<std::string> names;
 
  private:
+  std::size_t maxNames_;
   std::set<std::string> seen_;
 };
 
 }  // namespace
 
-std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping) {
+std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping, std::size_t maxNames) {
   FileDescriptor input = openForReading(files.config);
-  NameRecorder recorder;
+  NameRecorder recorder(maxNames);
   if (!input.valid()) return {};
   PassObserver keepNothing;  // the names are all it needs of the blocks
   keepNothing.entry = [](const PrinterEntry&) {};
