@@ -93,11 +93,13 @@ class FindingPrinter {
   void flushThrough(int line) {
     while (nextKnown_ < known_.size() && known_[nextKnown_].line <= line) pending_.push_back(known_[nextKnown_++]);
     std::stable_sort(pending_.begin(), pending_.end(), printsBefore);
-    for (const Finding& finding : pending_) {
-      std::printf("%s:%d: %s\n", path_.c_str(), finding.line, finding.message.c_str());
-      wrong_ = wrong_ || !finding.warning || strict_;
+    // Those past line (a long block's own, found before it closed) wait.
+    const auto past = std::find_if(pending_.begin(), pending_.end(), [line](const Finding& f) { return f.line > line; });
+    for (auto finding = pending_.begin(); finding != past; ++finding) {
+      std::printf("%s:%d: %s\n", path_.c_str(), finding->line, finding->message.c_str());
+      wrong_ = wrong_ || !finding->warning || strict_;
     }
-    pending_.clear();
+    pending_.erase(pending_.begin(), past);
   }
 
   void flushAll() { flushThrough(INT_MAX); }
