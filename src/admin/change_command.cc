@@ -112,7 +112,7 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
   LockedRead locked;
   const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
-  ConfigContent shown = locked.read.content;
+  ConfigContent shown = std::move(locked.read.content);  // the read needs no entries of its own past here
   if (context.command != AdminCommand::List) {
     if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {

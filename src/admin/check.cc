@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
