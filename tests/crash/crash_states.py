@@ -34,9 +34,15 @@ CHANGES = [("-x", ["-x", "Q1"]), ("-p add", ["-p", "Q2", "-o", "/dev/usb/lp2"]),
 KEPT = {"zorv.conf", "zorv.conf.bak", "zorv.conf.lock"}
 
 
+def one_line(text):
+    return " | ".join(line for line in text.splitlines() if line)
+
+
 def what(content, known):
     if content is None:
         return "missing"
+    if not content:
+        return "empty"
     for label, text in known.items():
         if content == text:
             return label
@@ -89,7 +95,7 @@ class Case:
         found = []
         listing = self.scratch.run(directory, [])
         if listing.returncode != 0:
-            found.append(("error", "the listing exited %d: %s" % (listing.returncode, listing.stderr.strip())))
+            found.append(("error", "the listing exited %d: %s" % (listing.returncode, one_line(listing.stderr))))
         files = {name: content for name, (_, content) in read_files(directory).items()}
         config, backup = files.get("zorv.conf"), files.get("zorv.conf.bak")
         if config not in (self.old, self.new):
@@ -102,7 +108,7 @@ class Case:
             found.append(("error", "the old configuration is lost: the backup is %s" % what(backup, self.known)))
         change = self.scratch.run(directory, NEXT_CHANGE)
         if change.returncode != 0:
-            found.append(("error", "the next change exited %d: %s" % (change.returncode, change.stderr.strip())))
+            found.append(("error", "the next change exited %d: %s" % (change.returncode, one_line(change.stderr))))
             return found
         after = {name: content for name, (_, content) in read_files(directory).items()}
         if config in self.after_next and after.get("zorv.conf") != self.after_next[config]:
@@ -131,9 +137,16 @@ def drop_barriers(ops, keep):
 
 def backup_link_to_rename(ops):
     """Without the barriers between the backup's link and the rename over the configuration."""
-    rename = next(i for i, op in enumerate(ops) if op[0] == "rename" and op[2] == "zorv.conf")
-    link = max(i for i, op in enumerate(ops[:rename]) if op[0] == "link" and op[2] == "zorv.conf.bak~")
+    rename = next((i for i, op in enumerate(ops) if op[0] == "rename" and op[2] == "zorv.conf"), 0)
+    link = max((i for i, op in enumerate(ops[:rename]) if op[0] == "link" and op[2] == "zorv.conf.bak~"), default=0)
     return drop_barriers(ops, lambda i, op: not (link < i < rename and op[0] in BARRIERS))
+
+
+def rename_to_backup_rename(ops):
+    """Without the barriers between the rename over the configuration and the backup's rename."""
+    rename = next((i for i, op in enumerate(ops) if op[0] == "rename" and op[2] == "zorv.conf"), len(ops))
+    backup = next((i for i, op in enumerate(ops) if op[0] == "rename" and op[2] == "zorv.conf.bak"), 0)
+    return drop_barriers(ops, lambda i, op: not (rename < i < backup and op[0] in BARRIERS))
 
 
 def no_data_sync(ops):
@@ -141,8 +154,10 @@ def no_data_sync(ops):
     return drop_barriers(ops, lambda i, op: op[0] not in ("fsync", "sync"))
 
 
-SELF_CHECKS = [("no directory sync between backup link and rename", backup_link_to_rename, "weak"),
-               ("no data sync", no_data_sync, "delalloc")]
+# A broken sequence, the model that must find it, the finding it must give.
+SELF_CHECKS = [("no directory sync between backup link and rename", backup_link_to_rename, "weak", "error"),
+               ("no directory sync between the two renames", rename_to_backup_rename, "weak", "early-backup"),
+               ("no data sync", no_data_sync, "delalloc", "error")]
 
 
 def report_row(name, bad, tolerated, ops, failures):
@@ -171,13 +186,16 @@ def explore_case(name, case, tolerated, failures):
     return passed
 
 
-def self_check(name, case, mutate, model, failures):
-    """A broken sequence must give at least one state that is wrong, not only tolerated."""
+def self_check(name, case, mutate, model, kind, failures):
+    """A broken sequence must give at least one state with the finding it breaks."""
     ops = mutate(case.ops)
     count, bad = explore(case, ops, model, []) if ops else (0, {})
-    caught = any(kind == "error" for problems in bad.values() for kind, _ in problems)
-    print("%s self-check, %s, %s model: %d of %d states bad" % ("PASS" if caught else "FAIL", name, model,
-                                                                 len(bad), count))
+    caught = any(found == kind for problems in bad.values() for found, _ in problems)
+    print("%s self-check, %s, %s model: %d of %d states bad%s" % (
+        "PASS" if caught else "FAIL", name, model, len(bad), count, "" if caught else ", none " + kind))
+    for label, problems in sorted(bad.items()):
+        for found, text in problems:
+            print("    %s %s: %s" % (found, label, text))
     if not caught:
         failures.append(name)
     return caught
@@ -187,14 +205,15 @@ def main(argv):
     binary = os.path.abspath(argv[1])
     tolerated = set(argv[argv.index("--tolerate") + 1].split(",")) if "--tolerate" in argv else set()
     passed, failures = 0, []
+    print("weak model: at most %d subsets per window between barriers" % SUBSET_CAP)
     with tempfile.TemporaryDirectory(prefix="zorvcrash.") as root, Scratch(binary, root) as scratch:
         for name, args in CHANGES:
             passed += explore_case(name, Case(scratch, args), tolerated, failures)
         # The sequence without sync(), made by a stand-in, recorded and replayed the same way.
         unnamed = Case(scratch, dict(CHANGES)["-p add"], unnamed=True)
         passed += explore_case("-p add, unnamed sequence", unnamed, tolerated, failures)
-        for name, mutate, model in SELF_CHECKS:
-            passed += self_check(name, unnamed, mutate, model, failures)
+        for name, mutate, model, kind in SELF_CHECKS:
+            passed += self_check(name, unnamed, mutate, model, kind, failures)
     print("%d passed, %d failed" % (passed, len(failures)))
     return 1 if failures else 0
 

@@ -181,7 +181,12 @@ class Recorder:
             if isinstance(arg, tuple) and self._data_target(pid, arg) is not None:
                 raise Unsupported("a call the replay does not model on a file of the directory")
 
-    _truncate = _fallocate = _copy_file_range = _sendfile = _refuse_in_dir
+    _fallocate = _copy_file_range = _sendfile = _refuse_in_dir
+
+    def _truncate(self, pid, args, result):
+        entry = self._name_in_dir(self._path(None, args[0]))
+        if entry in self.names:
+            self._emit("truncate", self.names[entry], int(args[1]))
 
     # Barriers.
     def _fsync(self, pid, args, result):
