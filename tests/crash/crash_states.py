@@ -7,7 +7,9 @@ state a crash could leave under the ordered, delayed-allocation and weak
 persistence models (persistence.py). In each state the next runs of the tool
 (a listing, then a further -p) must find the old or the new configuration
 byte for byte, a backup that is a complete earlier configuration, and leave
-no new file behind. Two deliberately broken sequences must be caught.
+no new file behind. The sequence without sync() (unnamed_sequence.py) is
+explored the same way, and three copies of it, each without one of its
+barriers, must each give the bad state that barrier prevents.
 
   crash_states.py ZORVADMIN [--tolerate leftover,early-backup]
 
@@ -22,6 +24,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # nothing written into the source tree
 
 from persistence import SUBSET_CAP, describe, states  # noqa: E402
 from scratch import NEXT_CHANGE_ARGS as NEXT_CHANGE, Scratch, read_files  # noqa: E402

@@ -81,12 +81,12 @@ def _relabel(state):
     return tuple((name, order[group], content) for name, group, content in state)
 
 
-def ordered_states(ops, initial, before):
+def ordered_states(ops):
     for k in range(len(ops) + 1):
         yield "prefix %d" % k, ops[:k], ()
 
 
-def delalloc_states(ops, initial, before):
+def delalloc_states(ops):
     covered = covered_at(ops)
     for k in range(len(ops) + 1):
         dirty = {}
@@ -103,7 +103,7 @@ def delalloc_states(ops, initial, before):
             yield label, kept, renumbered
 
 
-def weak_states(ops, initial, before, capped):
+def weak_states(ops, capped):
     covered = covered_at(ops)
     ends = [j for j, op in enumerate(ops) if op[0] in BARRIERS] + [len(ops)]
     for end in ends:
@@ -128,11 +128,11 @@ def weak_states(ops, initial, before, capped):
 def states(model, ops, initial, before, capped):
     """{state: first label that reaches it} for one model."""
     if model == "ordered":
-        source = ordered_states(ops, initial, before)
+        source = ordered_states(ops)
     elif model == "delalloc":
-        source = delalloc_states(ops, initial, before)
+        source = delalloc_states(ops)
     else:
-        source = weak_states(ops, initial, before, capped)
+        source = weak_states(ops, capped)
     found = {}
     for label, chosen, zeroed in source:
         found.setdefault(_relabel(apply(chosen, initial, before, zeroed)), label)

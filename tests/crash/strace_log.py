@@ -67,5 +67,3 @@ def calls(log_text):
         m = _CALL.match(pid + " " + rest)
         if m:
             yield int(m.group(1)), m.group(2), [value(a) for a in _split_args(m.group(3))], m.group(4)
-
-

@@ -209,7 +209,8 @@ class Recorder:
         old_text = old.decode("latin1")
         proc = re.match(r"^/proc/(self|\d+)/fd/(\d+)$", old_text)
         if proc:
-            slot = self._data_target(pid if proc.group(1) == "self" else int(proc.group(1)), ("fd", proc.group(2), "", False))
+            owner = pid if proc.group(1) == "self" else int(proc.group(1))
+            slot = self._data_target(owner, ("fd", proc.group(2), "", False))
         elif old_text == "" and "AT_EMPTY_PATH" in flags:
             slot = self._data_target(pid, obase)
         else:
