@@ -156,8 +156,10 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
   if (read.result != PassResult::Ok) return kExitFileError;
   known = settingsFindings(read.content.settings);
   std::vector<SettingFinding> ambiguous;
-  if (findAmbiguousSettings(files, ambiguous) != 0) return kExitFileError;
-  for (SettingFinding& finding : ambiguous) known.push_back({finding.line, std::move(finding.message), false, Rank::Setting});
+  if (findAmbiguousSettings(files, kMaxCheckedBytes, ambiguous) != 0) return kExitFileError;
+  for (SettingFinding& finding : ambiguous) {
+    known.push_back({finding.line, std::move(finding.message), false, Rank::Setting});
+  }
   for (DeviceWarning& warning : deviceWarnings(entries)) {
     known.push_back({warning.line, std::move(warning.message), true, Rank::Device});
   }

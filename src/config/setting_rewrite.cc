@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 
 #include "config/config_format.h"
 #include "io/file_descriptor.h"
@@ -106,14 +107,19 @@ class FileWalk {
   Section section_ = Section::None;
 };
 
-std::array<KeyLines, 3> scanKeys(int fd, ReadResult& result, int& truncatedLine) {
+// maxBytes, when not 0, bounds a file that never ends: past it the read
+// fails with EFBIG.
+std::array<KeyLines, 3> scanKeys(int fd, ReadResult& result, int& truncatedLine, std::uint64_t maxBytes = 0) {
   std::array<KeyLines, 3> keys{};
   keys[0].key = keyword::kCupsConfigPath;
   keys[1].key = keyword::kLogDirectoryPath;
   keys[2].key = keyword::kUiPort;
   FileWalk walk;
   truncatedLine = 0;
+  std::uint64_t bytes = 0;
   result = readLines(fd, [&](const Line& line) {
+    bytes += static_cast<std::uint64_t>(line.lineLength);
+    if (maxBytes != 0 && bytes > maxBytes) return 1;
     bool tagLine = false;
     const int number = walk.step(line, tagLine);
     if (line.truncated && truncatedLine == 0) truncatedLine = number;
@@ -123,6 +129,10 @@ std::array<KeyLines, 3> scanKeys(int fd, ReadResult& result, int& truncatedLine)
     }
     return 0;
   });
+  if (result == ReadResult::Stopped) {
+    result = ReadResult::ReadFailed;
+    errno = EFBIG;
+  }
   return keys;
 }
 
@@ -205,7 +215,7 @@ ConfigRead rewriteSetting(const ConfigFiles& files, const RewriteRequest& reques
   return rewrite;
 }
 
-int findAmbiguousSettings(const ConfigFiles& files, std::vector<SettingFinding>& findings) {
+int findAmbiguousSettings(const ConfigFiles& files, std::uint64_t maxBytes, std::vector<SettingFinding>& findings) {
   FileDescriptor input = openForReading(files.config);
   if (!input.valid()) {
     reportFileError(errno == kNotRegularFile ? "read" : "open", files.config);
@@ -213,7 +223,7 @@ int findAmbiguousSettings(const ConfigFiles& files, std::vector<SettingFinding>&
   }
   ReadResult read = ReadResult::EndOfFile;
   int truncatedLine = 0;
-  const std::array<KeyLines, 3> keys = scanKeys(input.get(), read, truncatedLine);
+  const std::array<KeyLines, 3> keys = scanKeys(input.get(), read, truncatedLine, maxBytes);
   if (read == ReadResult::ReadFailed) {
     reportFileError("read", files.config);
     return -1;

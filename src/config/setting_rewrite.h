@@ -5,6 +5,7 @@
 // --check reports the same ambiguities.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +27,8 @@ struct SettingFinding {
 
 // Adds the ambiguous settings of files.config to findings, as --check
 // reports them: at most two per key, whatever the file's size. 0, or -1
-// after reporting a file that cannot be read.
-int findAmbiguousSettings(const ConfigFiles& files, std::vector<SettingFinding>& findings);
+// after reporting a file that cannot be read or is longer than maxBytes
+// (0: no bound).
+int findAmbiguousSettings(const ConfigFiles& files, std::uint64_t maxBytes, std::vector<SettingFinding>& findings);
 
 }  // namespace zorv

@@ -3,7 +3,9 @@
 // the rewrite at once.
 #include "config/setting_rewrite.h"
 
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,18 @@ TEST(SettingRewrite, AFailingSinkEndsTheRewrite) {
   }
   EXPECT_EQ(rewritten(noPorts, "UI_Port", "631", 3).result, PassResult::FileError);
   EXPECT_EQ(rewritten(noPorts, "UI_Port", "631").bytes, noPorts + "\n<Ports>\nUI_Port 631\n</Ports>\n");
+}
+
+TEST(SettingRewrite, AmbiguityScanStopsPastItsBound) {
+  test::TempDir dir;
+  const std::string content = "<Ports>\nUI_Port 1\nUI_Port 2\n</Ports>\n";  // 37 bytes
+  test::writeFile(dir.file("zorv.conf"), content);
+  std::vector<SettingFinding> findings;
+  EXPECT_EQ(findAmbiguousSettings(configFilesFor(dir.file("zorv.conf")), 37, findings), 0);
+  EXPECT_EQ(findings.size(), 1u);
+  errno = 0;
+  EXPECT_EQ(findAmbiguousSettings(configFilesFor(dir.file("zorv.conf")), 36, findings), -1);
+  EXPECT_EQ(errno, EFBIG);
 }
 
 }  // namespace
