@@ -92,14 +92,14 @@ struct KeyLines {
 // Line numbers and sections through one read of the file.
 class FileWalk {
  public:
-  // The line's number; afterwards section() is the one the line is in.
+  // The line's number; tagLine tells whether it is a tag, whose section
+  // inside() then tells of.
   int step(const Line& line, bool& tagLine) {
     const int number = next_;
     next_ += line.lineBreaks > 0 ? line.lineBreaks : 1;
     tagLine = !isComment(line) && followTag(line, section_);
     return number;
   }
-  Section section() const { return section_; }
   bool inside(Section section, const Line& line) const { return section_ == section && !isComment(line); }
 
  private:
