@@ -14,6 +14,7 @@
 #include "admin/run.h"
 #include "config/config_format.h"
 #include "config/config_pass.h"
+#include "config/setting_rewrite.h"
 #include "io/file_descriptor.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
@@ -154,6 +155,11 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
   const ConfigRead read = readConfig(files, every, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
   if (read.result != PassResult::Ok) return kExitFileError;
   known = settingsFindings(read.content.settings);
+  std::vector<SettingFinding> ambiguous;
+  if (findAmbiguousSettings(files, kMaxCheckedBytes, ambiguous) != 0) return kExitFileError;
+  for (SettingFinding& finding : ambiguous) {
+    known.push_back({finding.line, std::move(finding.message), false, Rank::Setting});
+  }
   for (DeviceWarning& warning : deviceWarnings(entries)) {
     known.push_back({warning.line, std::move(warning.message), true, Rank::Device});
   }
