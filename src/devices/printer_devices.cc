@@ -89,6 +89,10 @@ int failure(int result) { return result < 0 ? -result : (errno != 0 ? errno : EI
 
 PrinterDeviceScan findPrinterDevices() {
   PrinterDeviceScan scan;
+  // Without sysfs (a chroot, a bare container) udev finds nothing and
+  // reports no failure.
+  struct stat sysfs {};
+  if (::stat("/sys/class", &sysfs) != 0) return {{}, errno};
   errno = 0;
   Udev context(udev_new());
   if (!context) return {{}, failure(0)};

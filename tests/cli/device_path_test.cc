@@ -103,9 +103,10 @@ TEST_F(DevicePathTest, OnlyACharacterDeviceOrNothingYetIsAccepted) {
     const std::string checked = configWith(cupsRoot(), entry(row.path));
     writeConf(checked);
     const RunResult check = raw({"--check"});
-    const auto line = std::count(checked.begin(), checked.begin() + static_cast<long>(checked.find("\nDevicePath ") + 1), '\n');
+    const auto at = static_cast<long>(checked.find("\nDevicePath ") + 1);
+    const std::string prefix = conf() + ":" + std::to_string(std::count(checked.begin(), checked.begin() + at, '\n') + 1);
     EXPECT_EQ(check.status, row.checkStatus);
-    EXPECT_EQ(check.out, row.finding.empty() ? "" : conf() + ":" + std::to_string(line + 1) + ": " + row.finding + "\n");
+    EXPECT_EQ(check.out, row.finding.empty() ? "" : prefix + ": " + row.finding + "\n");
     EXPECT_EQ(check.err, "");
   }
   // Refused before anything is made: no configuration, no lock.
