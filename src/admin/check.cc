@@ -1,7 +1,5 @@
 #include "admin/check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_format.h"
@@ -109,8 +108,12 @@ void checkDevice(const PrinterEntry& entry, FindingPrinter& out) {
     out.add({line, "the device path \"" + device + "\" of " + queue + " is not absolute"});
     return;
   }
-  if (const char* problem = deviceProblem(device)) {
-    out.add({line, "warning: the device path " + device + " of " + queue + " " + problem, true});
+  // A path where no printer can be is an error; one where none is yet, not.
+  const DevicePathVerdict verdict = judgeDevicePath(device);
+  if (const char* problem = devicePathProblem(verdict)) {
+    const bool refused = refusesDevicePath(verdict);
+    out.add({line, (refused ? "" : "warning: ") + std::string("the device path ") + shownDevicePath(device) + " of " +
+                       queue + " " + problem, !refused});
   }
 }
 
@@ -145,7 +148,7 @@ class EntryChecker {
 
 // The settings, and the printers behind the first entries: what only the
 // whole file tells, known before the findings of the blocks are streamed.
-int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
+int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, bool& surveyed) {
   EveryQueue every;
   std::vector<PrinterEntry> entries;
   PassObserver observer;
@@ -160,7 +163,7 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
   for (SettingFinding& finding : ambiguous) {
     known.push_back({finding.line, std::move(finding.message), false, Rank::Setting});
   }
-  for (DeviceWarning& warning : deviceWarnings(entries)) {
+  for (DeviceWarning& warning : deviceWarnings(entries, surveyed)) {
     known.push_back({warning.line, std::move(warning.message), true, Rank::Device});
   }
   return kExitOk;
@@ -168,19 +171,14 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
 
 }  // namespace
 
-const char* deviceProblem(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return "does not exist";
-  return S_ISCHR(info.st_mode) ? nullptr : "is not a character device";
-}
-
 // Two passes: what only the whole file tells first, then the blocks and
 // lines, streamed.
 int checkConfig(const std::string& path, bool strict) {
   const ConfigFiles files = configFilesFor(path);
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   std::vector<Finding> known;
-  if (findingsKnownBefore(files, known) != kExitOk) return kExitFileError;
+  bool surveyed = true;
+  if (findingsKnownBefore(files, known, surveyed) != kExitOk) return kExitFileError;
 
   CupsQueueDirectory queues;
   queues.lookUp(queueNamesIn(files, EntryKeeping::All));
@@ -192,8 +190,9 @@ int checkConfig(const std::string& path, bool strict) {
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
   if (read.result != PassResult::Ok) return kExitFileError;
   out.flushAll();
-  // A scheduler that could not be asked was said on standard error.
-  const bool unchecked = strict && !queues.reachable();
+  // A scheduler that could not be asked, or printers that could not be
+  // surveyed, were said on standard error.
+  const bool unchecked = strict && (!queues.reachable() || !surveyed);
   return out.wrong() || unchecked ? kExitRefused : kExitOk;
 }
 

@@ -10,6 +10,7 @@
 #include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_files.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 namespace {
@@ -131,6 +132,11 @@ int printDevices(bool tsv) {
     if (read.result != PassResult::Ok) return kExitFileError;
   }
   const DeviceSurvey survey = surveyDevices(read.content.entries);
+  // No device found is not the same as none there.
+  if (survey.error != 0) {
+    reportProblem("%s", surveyFailure(survey).c_str());
+    return kExitFileError;
+  }
   if (tsv) {
     printTsv(survey);
   } else {
