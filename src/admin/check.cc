@@ -1,7 +1,5 @@
 #include "admin/check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -11,10 +9,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_format.h"
 #include "config/config_pass.h"
+#include "config/setting_rewrite.h"
 #include "io/file_descriptor.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
@@ -117,15 +117,15 @@ class FindingPrinter {
 // is looked at again when met again.
 class DeviceVerdicts {
  public:
-  const char* problem(const std::string& path) {
+  DevicePathVerdict judge(const std::string& path) {
     if (const auto known = verdicts_.find(path); known != verdicts_.end()) return known->second;
-    const char* verdict = deviceProblem(path);
+    const DevicePathVerdict verdict = judgeDevicePath(path);
     if (verdicts_.size() < kMaxDeviceVerdicts) verdicts_.emplace(path, verdict);
     return verdict;
   }
 
  private:
-  std::unordered_map<std::string, const char*> verdicts_;
+  std::unordered_map<std::string, DevicePathVerdict> verdicts_;
 };
 
 // A compact key of a folded queue name: two independent 64-bit hashes,
@@ -155,8 +155,12 @@ void checkDevice(const PrinterEntry& entry, FindingPrinter& out, DeviceVerdicts&
     out.add({line, "the device path \"" + device + "\" of " + queue + " is not absolute"});
     return;
   }
-  if (const char* problem = verdicts.problem(device)) {
-    out.add({line, "warning: the device path " + device + " of " + queue + " " + problem, true});
+  // A path where no printer can be is an error; one where none is yet, not.
+  const DevicePathVerdict verdict = verdicts.judge(device);
+  if (const char* problem = devicePathProblem(verdict)) {
+    const bool refused = refusesDevicePath(verdict);
+    out.add({line, (refused ? "" : "warning: ") + std::string("the device path ") + shownDevicePath(device) + " of " +
+                       queue + " " + problem, !refused});
   }
 }
 
@@ -242,22 +246,32 @@ class LongBlocks {
 // The settings, and the printers behind the first entries: what only the
 // whole file tells, known before the findings of the blocks are streamed.
 // Only an entry whose path is a character device can lead to a printer.
-int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, LongBlocks& longBlocks,
+int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, bool& surveyed, LongBlocks& longBlocks,
                         DeviceVerdicts& verdicts) {
   EveryQueue every;
   std::vector<PrinterEntry> entries;
   PassObserver observer;
   observer.finding = [&longBlocks](const LineFinding&) { longBlocks.noteFinding(); };
+  bool anyEntry = false;
   observer.entry = [&](const PrinterEntry& entry) {
+    anyEntry = true;
     longBlocks.noteClose(entry);
     const std::string device(entry.devicePath.view());
     if (entries.size() >= kMaxSurveyedEntries || device.empty() || device[0] != '/') return;
-    if (verdicts.problem(device) == nullptr) entries.push_back(entry);
+    if (verdicts.judge(device) == DevicePathVerdict::CharacterDevice) entries.push_back(entry);
   };
   const ConfigRead read = readConfig(files, every, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
   if (read.result != PassResult::Ok) return kExitFileError;
+  // A survey that fails is said whenever the file has entries: an entry
+  // without a path stands in for those that lead nowhere.
+  if (entries.empty() && anyEntry) entries.push_back(freshEntry());
   known = settingsFindings(read.content.settings);
-  for (DeviceWarning& warning : deviceWarnings(entries)) {
+  std::vector<SettingFinding> ambiguous;
+  if (findAmbiguousSettings(files, kMaxCheckedBytes, ambiguous) != 0) return kExitFileError;
+  for (SettingFinding& finding : ambiguous) {
+    known.push_back({finding.line, std::move(finding.message), false, Rank::Setting});
+  }
+  for (DeviceWarning& warning : deviceWarnings(entries, surveyed)) {
     known.push_back({warning.line, std::move(warning.message), true, Rank::Device});
   }
   return kExitOk;
@@ -265,21 +279,16 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, L
 
 }  // namespace
 
-const char* deviceProblem(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return "does not exist";
-  return S_ISCHR(info.st_mode) ? nullptr : "is not a character device";
-}
-
 // Two passes: what only the whole file tells first, then the blocks and
 // lines, streamed.
 int checkConfig(const std::string& path, bool strict) {
   const ConfigFiles files = configFilesFor(path);
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   std::vector<Finding> known;
+  bool surveyed = true;
   LongBlocks longBlocks;
   DeviceVerdicts verdicts;
-  if (findingsKnownBefore(files, known, longBlocks, verdicts) != kExitOk) return kExitFileError;
+  if (findingsKnownBefore(files, known, surveyed, longBlocks, verdicts) != kExitOk) return kExitFileError;
 
   CupsQueueDirectory queues;
   queues.lookUp(queueNamesIn(files, EntryKeeping::All, kMaxNamesAsked));
@@ -298,8 +307,9 @@ int checkConfig(const std::string& path, bool strict) {
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
   if (read.result != PassResult::Ok) return kExitFileError;
   out.flushAll();
-  // A scheduler that could not be asked was said on standard error.
-  const bool unchecked = strict && !queues.reachable();
+  // A scheduler that could not be asked, or printers that could not be
+  // surveyed, were said on standard error.
+  const bool unchecked = strict && (!queues.reachable() || !surveyed);
   return out.wrong() || unchecked ? kExitRefused : kExitOk;
 }
 

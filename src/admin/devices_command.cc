@@ -13,6 +13,7 @@
 #include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_files.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 namespace {
@@ -125,7 +126,7 @@ std::vector<dev_t> deviceNumbers(const std::vector<PrinterDevice>& devices) {
 
 // The entries whose device path leads to a printer present now.
 int entriesOnDevices(const ConfigFiles& files, std::vector<PrinterEntry>& kept) {
-  const std::vector<dev_t> numbers = deviceNumbers(findPrinterDevices());
+  const std::vector<dev_t> numbers = deviceNumbers(findPrinterDevices().devices);
   PassObserver observer;
   observer.entry = [&](const PrinterEntry& entry) {
     if (numbers.empty() || kept.size() >= kMaxEntriesOnDevices) return;
@@ -182,6 +183,11 @@ int printDevices(bool tsv) {
   std::vector<PrinterEntry> kept;
   if (exists && entriesOnDevices(files, kept) != kExitOk) return kExitFileError;
   const DeviceSurvey survey = surveyDevices(kept);
+  // No device found is not the same as none there.
+  if (survey.error != 0) {
+    reportProblem("%s", surveyFailure(survey).c_str());
+    return kExitFileError;
+  }
   if (tsv) {
     printTsvDevices(survey);
   } else {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "config/pass_machine.h"
+#include "config/setting_rewrite.h"
 #include "io/file_descriptor.h"
 #include "io/line_io.h"
 
@@ -90,6 +91,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                          const ByteSink& output) {
+  if (request.mode == RewriteMode::SetValue) return rewriteSetting(files, request, output);
   PassSetup setup;
   setup.mode = PassMode::Rewrite;
   setup.keeping = request.keeping;
