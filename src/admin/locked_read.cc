@@ -9,8 +9,8 @@
 namespace zorv {
 namespace {
 
-// The file changed between the reads often enough: the last read answers
-// names it was not asked about as unknown rather than ask under the lock.
+// The file changed between the reads often enough: the last read leaves
+// names it was not asked about unchecked rather than ask under the lock.
 constexpr int kMaxReads = 3;
 
 bool exists(const std::string& path) {
@@ -28,7 +28,16 @@ void AskedQueues::ask(const std::vector<std::string>& names) {
 bool AskedQueues::knows(std::string_view queue) {
   if (asked_.count(foldedQueueName(queue)) != 0) return scheduler_.knows(queue);
   missed_.emplace_back(queue);
+  everMissed_.insert(foldedQueueName(queue));
   return false;
+}
+
+SchedulerState AskedQueues::state() const {
+  SchedulerState state{scheduler_.reachable(), {}};
+  for (const std::string& folded : everMissed_) {
+    if (asked_.count(folded) == 0) state.unasked.insert(folded);
+  }
+  return state;
 }
 
 std::vector<std::string> AskedQueues::takeMissed() {
