@@ -51,28 +51,22 @@ void addAttribute(std::string& ipp, char tag, const std::string& name, const std
   ipp += value;
 }
 
-// The whole request: its headers and Content-Length bytes of body; what
-// came so far when the client stops sending.
+// The request's headers and its Content-Length bytes of body; what came
+// so far when the client stops sending.
 std::string readRequest(int client) {
   std::string request;
   char buffer[4096];
   for (;;) {
-    const std::size_t headersEnd = request.find("\r\n\r\n");
-    if (headersEnd != std::string::npos) {
-      const std::size_t length = request.find("Content-Length: ");
-      if (length == std::string::npos || length > headersEnd) return request;
-      if (request.size() - headersEnd - 4 >= std::stoul(request.substr(length + 16))) return request;
+    const std::size_t body = request.find("\r\n\r\n");
+    const std::size_t length = request.find("Content-Length: ");
+    if (body != std::string::npos &&
+        (length > body || request.size() - body - 4 >= std::stoul(request.substr(length + 16)))) {
+      return request;
     }
     pollfd waiting{client, POLLIN, 0};
-    if (::poll(&waiting, 1, 5000) <= 0) return request;
-    const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+    const ssize_t got = ::poll(&waiting, 1, 5000) > 0 ? ::recv(client, buffer, sizeof buffer, 0) : 0;
     if (got <= 0) return request;
     request.append(buffer, static_cast<std::size_t>(got));
-    // libcups waits a moment for this before it sends the body.
-    if (request.find("Expect: 100-continue") != std::string::npos && request.size() >= 4 &&
-        request.compare(request.size() - 4, 4, "\r\n\r\n") == 0) {
-      ::send(client, "HTTP/1.1 100 Continue\r\n\r\n", 25, MSG_NOSIGNAL);
-    }
   }
 }
 
