@@ -9,15 +9,7 @@
 namespace zorv::test {
 namespace {
 
-class EscapedOutputTest : public CliTest {
- protected:
-  // Standard error as it is, device warnings included.
-  RunResult rawRun(const std::vector<std::string>& args) const {
-    std::vector<std::string> command{zorvadminPath()};
-    command.insert(command.end(), args.begin(), args.end());
-    return runProgram(command, runEnv({}));
-  }
-};
+class EscapedOutputTest : public CliTest {};
 
 TEST_F(EscapedOutputTest, FileTextIsEscapedWhereverItIsPrinted) {
   // ESC and BEL in a queue name, DEL and ESC in device paths, ESC and BEL in
@@ -64,7 +56,9 @@ TEST_F(EscapedOutputTest, FileTextIsEscapedWhereverItIsPrinted) {
   for (const Case& row : cases) {
     SCOPED_TRACE(row.args.front());
     writeConf(content);
-    const RunResult result = rawRun(row.args);
+    std::vector<std::string> command{zorvadminPath()};
+    command.insert(command.end(), row.args.begin(), row.args.end());
+    const RunResult result = runProgram(command, runEnv({}));  // device warnings kept
     EXPECT_EQ(result.status, row.status);
     EXPECT_EQ(result.out, row.out);
     EXPECT_EQ(result.err, row.err);
