@@ -42,8 +42,8 @@ TEST_F(EscapedOutputTest, FileTextIsEscapedWhereverItIsPrinted) {
       {{"--get", "Q3"}, 0, "/dev/zorv-\\x1b[1mbold\\\n", ""},
       {{"--check", c}, 2,
        c + ":28: warning: the CUPS scheduler knows no queue Q\\x1b]0;owned\\x07\n" +
-           c + ":29: warning: the device path /dev/zorv-none\\x7f of Q\\x1b]0;owned\\x07 does not exist\n" +
-           c + ":32: warning: the device path /dev/zorv-\\x1b[1mbold\\ of Q3 does not exist\n" +
+           c + ":29: warning: the device path '/dev/zorv-none\\x7f' of Q\\x1b]0;owned\\x07 does not exist\n" +
+           c + ":32: warning: the device path '/dev/zorv-\\x1b[1mbold\\\\' of Q3 does not exist\n" +
            c + ":35: warning: the device path /dev/zorv-cr of Q2 does not exist\n" +
            c + ":36: unknown line in a printer block; a rewrite drops it\n" +
            c + ":41: UI_Port is not a number from 1 to 65535\n",
