@@ -97,7 +97,8 @@ class FindingPrinter {
     const auto past = std::find_if(pending_.begin(), pending_.end(), [line](const Finding& f) { return f.line > line; });
     for (auto finding = pending_.begin(); finding != past; ++finding) {
       // Queue names and paths in a finding are the file's text.
-      std::printf("%s:%d: %s\n", path_.c_str(), finding->line, escaped(finding->message, Escaping::TerminalText).c_str());
+      const std::string message = escaped(finding->message, Escaping::TerminalText);
+      std::printf("%s:%d: %s\n", path_.c_str(), finding->line, message.c_str());
       wrong_ = wrong_ || !finding->warning || strict_;
     }
     pending_.erase(pending_.begin(), past);
