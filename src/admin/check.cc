@@ -15,6 +15,7 @@
 #include "config/config_format.h"
 #include "config/config_pass.h"
 #include "io/file_descriptor.h"
+#include "io/leftovers.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
 
@@ -154,6 +155,11 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
   const ConfigRead read = readConfig(files, every, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, kMaxCheckedBytes});
   if (read.result != PassResult::Ok) return kExitFileError;
   known = settingsFindings(read.content.settings);
+  for (const Leftover& leftover : findLeftovers(files.config, files.newFile, files.backupTemporary)) {
+    if (leftover.problem == nullptr) continue;
+    known.push_back({0, "warning: " + leftover.path + " " + leftover.problem + " at the name of a new file: no change removes it",
+                     true, Rank::Setting});
+  }
   for (DeviceWarning& warning : deviceWarnings(entries)) {
     known.push_back({warning.line, std::move(warning.message), true, Rank::Device});
   }
