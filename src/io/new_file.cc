@@ -36,9 +36,9 @@ int syncDirectoryOf(const std::string& path) {
 }
 
 // The backup as a second name of target, or as a copy where a file system
-// has no hard links.
-// Whatever still stands at temporary (finishInterruptedBackup cleared ours)
-// is someone else's: the link fails on it rather than remove it.
+// has no hard links. Whatever still stands at temporary is someone else's
+// (finishInterruptedBackup cleared ours): the link fails on it rather than
+// remove it.
 int linkOrCopy(const std::string& target, const std::string& temporary) {
   if (::link(target.c_str(), temporary.c_str()) == 0) return 0;
   if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP) {

@@ -154,7 +154,7 @@ TEST_F(SafetyTest, AChangeRemovesWhatKilledRunsLeftAndCheckNamesWhatStays) {
     const char* what;
     std::string name;
     std::function<void(const std::string&)> make;
-    const char* problem;  // nullptr: removed by a change
+    const char* problem;  // nullptr: removed by a change; empty: stays unnamed, not a name of ours
   };
   const auto regular = [](const std::string& path) { writeFile(path, "<Ports>\n</Ports>\n"); };
   const std::vector<Case> cases = {
@@ -179,6 +179,7 @@ TEST_F(SafetyTest, AChangeRemovesWhatKilledRunsLeftAndCheckNamesWhatStays) {
       {"hard link", "zorv.conf~", [&](const std::string& path) { ASSERT_EQ(::link(file("other").c_str(), path.c_str()), 0); },
        "has other names"},
       {"directory", "zorv.conf~", [](const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); }, "is a directory"},
+      {"not a name of ours", "zorv.conf~abc", regular, ""},
       {"FIFO", "zorv.conf.bak~abcdef", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
        "is not a regular file"},
   };
@@ -193,8 +194,9 @@ TEST_F(SafetyTest, AChangeRemovesWhatKilledRunsLeftAndCheckNamesWhatStays) {
     EXPECT_EQ(check.status, 0) << check.err;
     const std::string warning = conf() + ":0: warning: " + path + " " + (c.problem ? c.problem : "") +
                                 " at the name of a new file: no change removes it\n";
-    EXPECT_EQ(countOf(check.out, ":0: warning: "), c.problem ? 1 : 0) << check.out;
-    if (c.problem) {
+    const bool warned = c.problem != nullptr && *c.problem != '\0';
+    EXPECT_EQ(countOf(check.out, ":0: warning: "), warned ? 1 : 0) << check.out;
+    if (warned) {
       EXPECT_NE(check.out.find(warning), std::string::npos) << check.out;
     }
     EXPECT_EQ(run({"--dry-run", "-p", "Q1", "-o", "/dev/zero"}).status, 0);
