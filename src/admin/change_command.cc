@@ -4,8 +4,8 @@
 #include <string>
 
 #include "admin/change_audit.h"
-#include "admin/check.h"
 #include "admin/config_replace.h"
+#include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
@@ -77,9 +77,8 @@ int applyChange(const AdminContext& context, const LongOptions& options, const C
 // A device path that is not a device yet is allowed (it may appear when the
 // printer is plugged in), but worth a word.
 void warnAboutDevice(std::string_view devicePath) {
-  const std::string path(devicePath);
-  if (const char* problem = deviceProblem(path)) {
-    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", path.c_str(), problem);
+  if (const char* problem = devicePathProblem(judgeDevicePath(devicePath))) {
+    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", shownDevicePath(devicePath).c_str(), problem);
   }
 }
 
@@ -112,7 +111,7 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
   LockedRead locked;
   const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
-  ConfigContent shown = locked.read.content;
+  ConfigContent shown = std::move(locked.read.content);  // the read needs no entries of its own past here
   if (context.command != AdminCommand::List) {
     if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {

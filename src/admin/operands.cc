@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "admin/device_path.h"
 #include "admin/run.h"
 #include "io/problem_report.h"
 #include "io/text_field.h"
@@ -37,8 +38,15 @@ int checkOperands(const AdminContext& context) {
   if (context.command != AdminCommand::Add || context.devicePath.empty()) return kExitOk;
   if (const int status = checkOperand("device path", context.devicePath); status != kExitOk) return status;
   // As --check has it: the daemon opens the path from its own directory.
-  if (context.devicePath[0] == '/') return kExitOk;
-  reportProblem("the device path must be absolute");
+  if (context.devicePath[0] != '/') {
+    reportProblem("the device path must be absolute");
+    return kExitRefused;
+  }
+  // The daemon would write print data into a file, a directory or a FIFO.
+  const DevicePathVerdict verdict = judgeDevicePath(context.devicePath);
+  if (!refusesDevicePath(verdict)) return kExitOk;
+  reportProblem("the device path %s %s; refused", shownDevicePath(context.devicePath).c_str(),
+                devicePathProblem(verdict));
   return kExitRefused;
 }
 
