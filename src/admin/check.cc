@@ -17,6 +17,7 @@
 #include "config/setting_rewrite.h"
 #include "io/escaping.h"
 #include "io/file_descriptor.h"
+#include "io/leftovers.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
 
@@ -269,6 +270,11 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, b
   // without a path stands in for those that lead nowhere.
   if (entries.empty() && anyEntry) entries.push_back(freshEntry());
   known = settingsFindings(read.content.settings);
+  for (const Leftover& leftover : findLeftovers(files.config, files.newFile, files.backupTemporary)) {
+    if (leftover.problem == nullptr) continue;
+    known.push_back({0, "warning: " + leftover.path + " " + leftover.problem + " at the name of a new file: no change removes it",
+                     true, Rank::Setting});
+  }
   std::vector<SettingFinding> ambiguous;
   if (findAmbiguousSettings(files, kMaxCheckedBytes, ambiguous) != 0) return kExitFileError;
   for (SettingFinding& finding : ambiguous) {

@@ -4,6 +4,7 @@
 
 #include "admin/config_replace.h"
 #include "admin/run.h"
+#include "io/leftovers.h"
 #include "io/new_file.h"
 
 namespace zorv {
@@ -65,7 +66,8 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
     if (!preview && lockFile(files.lock, mode, lockTimeoutSeconds(), out.lock) != 0) return kExitFileError;
     if (shared && !exists(files.config)) continue;  // gone before the lock: the exclusive one makes it
     if (request.kind == RunKind::Change &&
-        finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+        (finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0 ||
+         removeLeftovers(files.config, files.newFile, files.backupTemporary) != 0)) {
       return kExitFileError;
     }
     const MissingFile missing = preview || readOnly ? MissingFile::IsAnError : MissingFile::CreateDefault;
