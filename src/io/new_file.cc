@@ -57,6 +57,32 @@ int linkOrCopy(const std::string& target, const std::string& temporary) {
   return copy.commit(temporary);
 }
 
+bool sameFile(const std::string& path, const struct stat& other) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && info.st_dev == other.st_dev && info.st_ino == other.st_ino;
+}
+
+int removeBackupInWaiting(const BackupNames& names) {
+  if (::unlink(names.temporary.c_str()) != 0 && errno != ENOENT) {
+    reportFileError("remove", names.temporary);
+    return -1;
+  }
+  return 0;
+}
+
+// A rename between two names of one file does nothing (a backup an
+// administrator made with ln, say): the name in waiting then goes by hand,
+// or it would stay for good.
+int backupIntoPlace(const BackupNames& names) {
+  if (::rename(names.temporary.c_str(), names.backup.c_str()) != 0) {
+    reportFileError("rename", names.temporary);
+    return -1;
+  }
+  struct stat left {};
+  if (::lstat(names.temporary.c_str(), &left) != 0) return 0;
+  return sameFile(names.backup, left) ? removeBackupInWaiting(names) : 0;
+}
+
 constexpr int kUniqueNameTries = 100;
 
 // Six letters or digits from the kernel's random source.
@@ -289,17 +315,17 @@ int NewFile::commitKeepingBackup(const std::string& target, const BackupNames& n
     ::unlink(names.temporary.c_str());
     return -1;
   }
-  // The new version is in place: only now may the old backup go.
-  if (::rename(names.temporary.c_str(), names.backup.c_str()) != 0) {
-    reportFileError("rename", names.temporary);
-    return -1;
-  }
-  return syncDirectoryOf(target);
+  if (syncDirectoryOf(target) != 0) return -1;
+  // The new version is in place for good: only now may the old backup go.
+  // This rename needs no sync of its own: lost in a crash, it leaves the
+  // backup in waiting, which the next change moves into place.
+  return backupIntoPlace(names);
 }
 
 int finishInterruptedBackup(const std::string& target, const BackupNames& names) {
   struct stat leftover {};
   if (::lstat(names.temporary.c_str(), &leftover) != 0) return 0;
+  if (S_ISREG(leftover.st_mode) && sameFile(names.backup, leftover)) return removeBackupInWaiting(names);
   struct stat current {};
   const bool found = ::stat(target.c_str(), &current) == 0;
   const bool secondName = found && current.st_dev == leftover.st_dev && current.st_ino == leftover.st_ino;
