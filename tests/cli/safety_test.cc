@@ -146,6 +146,25 @@ TEST_F(SafetyTest, RestoreKeepsTheOwnerAndModeAndFinishesAnInterruptedBackup) {
   EXPECT_FALSE(fileExists(conf() + ".bak~"));
 }
 
+// A backup that is a second name of the configuration (made with ln): the
+// rename of the backup in waiting over it does nothing, so it must go by
+// hand, by this change or, after a crash, by the next one.
+TEST_F(SafetyTest, ABackupHardLinkedToTheConfigurationLeavesNoBackupInWaiting) {
+  for (const bool leftByACrash : {false, true}) {
+    SCOPED_TRACE(leftByACrash ? "left by a crash" : "this change");
+    writeConf(withQ1());
+    ::unlink((conf() + ".bak").c_str());
+    ASSERT_EQ(::link(conf().c_str(), (conf() + ".bak").c_str()), 0);
+    if (leftByACrash) {
+      ASSERT_EQ(::link(conf().c_str(), (conf() + ".bak~").c_str()), 0);
+    }
+    const RunResult result = run({"-x", "Q1", "--quiet"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(conf() + ".bak"), withQ1());
+    EXPECT_FALSE(fileExists(conf() + ".bak~"));
+  }
+}
+
 // What killed runs left at the new files' names is removed by the next
 // change (unlinked, never opened), not by a preview; what is not certainly
 // such a file stays, and --check names it, one warning each.
