@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -164,7 +165,8 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known) {
 
 const char* deviceProblem(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return "does not exist";
+  // A directory on the path the caller may not search hides what is there.
+  if (::stat(path.c_str(), &info) != 0) return errno == EACCES ? "cannot be checked" : "does not exist";
   return S_ISCHR(info.st_mode) ? nullptr : "is not a character device";
 }
 

@@ -15,7 +15,8 @@ namespace zorv {
 int checkConfig(const std::string& path, bool strict);
 
 // What is wrong with a device path as a printer device: "does not exist",
-// "is not a character device" (links followed), or null when nothing is.
+// "is not a character device" (links followed), "cannot be checked" (a
+// directory on the path may not be searched), or null when nothing is.
 const char* deviceProblem(const std::string& path);
 
 // Prints the device path of queue's entry; 2 when the file has none.

@@ -298,6 +298,80 @@ TEST_F(TrustTest, FailedRenameKeepsTheBackupAndALaterRunCleansUp) {
   EXPECT_FALSE(fileExists(conf() + "~"));
 }
 
+// The line of a change is sent before the change is committed, and the
+// commit with its lines is one step that INT, TERM, HUP and QUIT cannot
+// interrupt: killed at the rename, a run has logged its change; a rename
+// that fails is logged as the change, then as the failure; a signal that
+// arrives at the rename acts once the change is made, backup and all.
+TEST_F(TrustTest, EachCommitIsLoggedBeforeItIsMade) {
+  const std::string before = configWith(cupsRoot());
+  const std::string root = "root (uid 0) ";
+  const std::string setQ1 = root + "set the device path of queue Q1 from (none) to /dev/null in ";
+  const std::string setPort = root + "set UI_Port from 59787 to 59788 in ";
+  const std::string restored = root + "restored CONF from its backup; device paths: Q1 from (none) to /dev/null";
+  struct Case {
+    std::vector<std::string> args;
+    std::string inject;  // at the first rename
+    int status;
+    bool changed;
+    std::vector<std::string> lines;  // CONF for the configuration; a failure line is matched up to its reason
+  };
+  const std::vector<Case> cases = {
+      {kAddQ1, "signal=KILL", 128 + SIGKILL, false, {setQ1 + "CONF"}},
+      {kAddQ1, "error=EBUSY", 3, false,
+       {setQ1 + "CONF", root + "could not set the device path of queue Q1 to /dev/null in CONF: "}},
+      {kAddQ1, "signal=TERM", 128 + SIGTERM, true, {setQ1 + "CONF"}},
+      {{"-x", "Q1"}, "signal=QUIT", 128 + SIGQUIT, true,
+       {root + "removed the entry of queue Q1 (device path /dev/null) from CONF"}},
+      {{"--set", "UI_Port", "59788"}, "signal=KILL", 128 + SIGKILL, false, {setPort + "CONF"}},
+      {{"--set", "UI_Port", "59788"}, "signal=INT", 128 + SIGINT, true, {setPort + "CONF"}},
+      {{"--set", "UI_Port", "59788"}, "error=EBUSY", 3, false,
+       {setPort + "CONF", root + "could not set UI_Port in CONF: "}},
+      {{"--restore"}, "signal=KILL", 128 + SIGKILL, false, {restored}},
+      {{"--restore"}, "signal=HUP", 128 + SIGHUP, true, {restored}},
+      {{"--restore"}, "error=EBUSY", 3, false, {restored, root + "could not restore CONF from its backup: "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.inject);
+    TempDir dir;
+    const std::string config = dir.file("zorv.conf");
+    const std::string original = c.args[0] == "-x" ? added() : before;
+    writeFile(config, original);
+    if (c.args[0] == "--restore") writeFile(config + ".bak", added());
+    std::vector<std::string> command{"sh", "-c", "echo 4294967295 >/proc/self/loginuid && exec \"$@\"", "sh",
+                                     "strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                     "inject=rename,renameat,renameat2:" + c.inject + ":when=1", zorvadminPath()};
+    command.insert(command.end(), c.args.begin(), c.args.end());
+    std::map<std::string, std::string> env = runEnv({{"ZORV_CONF", config}});
+    env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer cannot run under ptrace
+    SyslogRun logged;
+    try {
+      logged = runCapturingSyslog(command, env);
+    } catch (const std::runtime_error& error) {
+      GTEST_SKIP() << "no private /dev/log: " << error.what();
+    }
+    EXPECT_EQ(logged.result.status, c.status) << logged.result.err;
+    EXPECT_EQ(readFile(config) != original, c.changed);
+    // Made means made whole: the replaced version is the backup.
+    if (c.changed) {
+      EXPECT_EQ(readFile(config + ".bak"), original);
+    }
+    ASSERT_EQ(logged.messages.size(), c.lines.size()) << ::testing::PrintToString(logged.messages);
+    for (std::size_t i = 0; i < c.lines.size(); ++i) {
+      const std::optional<SyslogMessage> message = parseSyslogMessage(logged.messages[i]);
+      ASSERT_TRUE(message.has_value()) << logged.messages[i];
+      std::string expected = c.lines[i];
+      expected.replace(expected.find("CONF"), 4, config);
+      const bool failure = i == 1;
+      EXPECT_EQ(message->level, failure ? 4 : 5);
+      EXPECT_EQ(message->text.substr(0, failure ? expected.size() : std::string::npos), expected);
+      if (failure) {
+        EXPECT_TRUE(message->text.ends_with(": Device or resource busy")) << message->text;
+      }
+    }
+  }
+}
+
 // An operand is stored exactly or refused before any file is read or made.
 TEST_F(TrustTest, OperandsThatWouldNotReadBackAreRefusedBeforeAnyFileIsTouched) {
   const std::string longName(256, 'Q');
