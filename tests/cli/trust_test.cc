@@ -522,6 +522,86 @@ exit 0
   }
 }
 
+// A set-user-ID change makes every id root's before it takes the lock, so
+// its caller can neither stop it while it holds the lock nor kill it while
+// it commits; the audit line still names the caller. What it says about a
+// device path is what the caller could find out: a node in a directory
+// only root may search reads as a path that does not exist there. Each id
+// change that fails (strace -u runs the binary set-user-ID) says so.
+TEST_F(TrustTest, SetUserIdChangeIsRootsAloneAndTellsOnlyWhatTheCallerMayKnow) {
+#ifdef ZORV_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime does not run set-user-ID";
+#endif
+  TempDir shared;
+  ASSERT_EQ(::chmod(shared.path().c_str(), 0755), 0);
+  const std::string binary = shared.file("zorvadmin");
+  std::filesystem::copy_file(zorvadminPath(), binary);
+  ASSERT_EQ(::chown(binary.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(binary.c_str(), 04755), 0);
+  ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
+  writeFile(shared.file("withq1.conf"), configWith(cupsRoot(), kQ1Block));
+  // $1 the shared directory, $2 the test scheduler's socket.
+  const std::string script = R"sh(set -e
+echo 4294967295 >/proc/self/loginuid
+mount --bind /etc "$1/realetc"
+mount -t tmpfs -o mode=0755 zorvetc /etc
+for f in "$1"/realetc/*; do
+  case "${f##*/}" in zorv.conf*|cups) ;; *) ln -s "$f" /etc/ ;; esac
+done
+mkdir /etc/cups /etc/private
+echo "ServerName $2" >/etc/cups/client.conf
+chmod 0700 /etc/private
+mknod /etc/private/x c 1 3
+cp "$1/withq1.conf" /etc/zorv.conf
+set +e
+nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"  # no function: $! is the run itself
+for p in x y; do $nobody "$1/zorvadmin" --dry-run -p Q1 -o /etc/private/$p >"$1/$p.out" 2>"$1/$p.err"; echo "$p $?"; done
+exec 9>>/etc/zorv.conf.lock
+flock -x 9
+$nobody "$1/zorvadmin" -x Q1 >/dev/null 2>&1 9>&- &
+pid=$!
+i=0
+until ls -l /proc/$pid/fd 2>/dev/null | grep -q zorv.conf.lock || [ $i -ge 1000 ]; do i=$((i+1)); sleep 0.01; done
+echo "held $(basename "$(readlink /proc/$pid/exe)")"
+grep -E '^(Uid|Gid):' /proc/$pid/status | tr -s ' \t' ' '
+$nobody sh -c 'kill -STOP $0' $pid 2>/dev/null; echo "stop $?"
+exec 9>&-
+wait $pid; echo "remove $?"
+for inject in setresuid:error=EPERM setresuid:retval=0; do
+  strace -u nobody -qq -o /dev/null -e inject=$inject "$1/zorvadmin" -x Q1 2>&1 >/dev/null; echo "$inject $?"
+done
+strace -u nobody -qq -o /dev/null -e inject=setfsuid:retval=0 "$1/zorvadmin" --dry-run -p Q1 -o /dev/null 2>&1 >/dev/null
+echo "setfsuid $?"
+exit 0
+)sh";
+  SyslogRun run;
+  try {
+    run = runCapturingSyslog({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh", shared.path(),
+                              CupsScheduler::shared().socketPath()});
+  } catch (const std::runtime_error& error) {
+    GTEST_SKIP() << "no private /dev/log: " << error.what();
+  }
+  EXPECT_EQ(run.result.status, 0) << run.result.err;
+  EXPECT_EQ(run.result.out,
+            "x 0\ny 0\nheld zorvadmin\nUid: 0 0 0 0\nGid: 0 0 0 0\nstop 1\nremove 0\n"
+            "zorvadmin: cannot set every user and group id to root: Operation not permitted\nsetresuid:error=EPERM 3\n"
+            "zorvadmin: cannot set every user and group id to root\nsetresuid:retval=0 3\n"
+            "zorvadmin: warning: the device path /dev/null cannot be checked\nsetfsuid 0\n")
+      << run.result.err;
+  // The node and the path where nothing is give the same words.
+  const auto asY = [](std::string text) {
+    for (std::size_t at; (at = text.find("/etc/private/x")) != std::string::npos;) text[at + 13] = 'y';
+    return text;
+  };
+  EXPECT_EQ(asY(readFile(shared.file("x.out"))), readFile(shared.file("y.out")));
+  EXPECT_EQ(asY(readFile(shared.file("x.err"))), readFile(shared.file("y.err")));
+  EXPECT_EQ(readFile(shared.file("y.err")), "zorvadmin: warning: the device path /etc/private/y cannot be checked\n");
+  ASSERT_EQ(run.messages.size(), 1u) << ::testing::PrintToString(run.messages);
+  const std::optional<SyslogMessage> message = parseSyslogMessage(run.messages[0]);
+  ASSERT_TRUE(message.has_value()) << run.messages[0];
+  EXPECT_EQ(message->text, "nobody (uid 65534) removed the entry of queue Q1 (device path /dev/null) from /etc/zorv.conf");
+}
+
 TEST_F(TrustTest, ListWorksOnAReadOnlyFileSystemAndChangesFail) {
   const std::string before = configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/b\n</Printer>\n");
   writeConf(before);
