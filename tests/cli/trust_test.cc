@@ -565,6 +565,7 @@ until ls -l /proc/$pid/fd 2>/dev/null | grep -q zorv.conf.lock || [ $i -ge 1000 
 echo "held $(basename "$(readlink /proc/$pid/exe)")"
 grep -E '^(Uid|Gid):' /proc/$pid/status | tr -s ' \t' ' '
 $nobody sh -c 'kill -STOP $0' $pid 2>/dev/null; echo "stop $?"
+kill -CONT $pid  # in case it did stop
 exec 9>&-
 wait $pid; echo "remove $?"
 for inject in setresuid:error=EPERM setresuid:retval=0; do
