@@ -4,8 +4,8 @@
 #include <string>
 
 #include "admin/change_audit.h"
-#include "admin/check.h"
 #include "admin/config_replace.h"
+#include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
@@ -81,11 +81,10 @@ int applyChange(const AdminContext& context, const LongOptions& options, const C
 // printer is plugged in), but worth a word; found out with the caller's
 // rights, so that a set-user-ID run tells no more than the caller may know.
 void warnAboutDevice(std::string_view devicePath) {
-  const std::string path(devicePath);
-  const char* problem = "cannot be checked";
-  withCallersRights([&] { problem = deviceProblem(path); });
-  if (problem != nullptr) {
-    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", path.c_str(), problem);
+  DevicePathVerdict verdict = DevicePathVerdict::CannotCheck;
+  withCallersRights([&] { verdict = judgeDevicePath(devicePath); });
+  if (const char* problem = devicePathProblem(verdict)) {
+    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", shownDevicePath(devicePath).c_str(), problem);
   }
 }
 
@@ -118,7 +117,7 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
   LockedRead locked;
   const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
-  ConfigContent shown = locked.read.content;
+  ConfigContent shown = std::move(locked.read.content);  // the read needs no entries of its own past here
   if (context.command != AdminCommand::List) {
     if (context.command == AdminCommand::Add) warnAboutDevice(context.devicePath);
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {

@@ -14,11 +14,6 @@ namespace zorv {
 // only when strict. Creates no file.
 int checkConfig(const std::string& path, bool strict);
 
-// What is wrong with a device path as a printer device: "does not exist",
-// "is not a character device" (links followed), "cannot be checked" (a
-// directory on the path may not be searched), or null when nothing is.
-const char* deviceProblem(const std::string& path);
-
 // Prints the device path of queue's entry; 2 when the file has none.
 int printDevicePath(const std::string& path, std::string_view queue);
 

@@ -1,6 +1,7 @@
 #include "admin/device_survey.h"
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "spooler/queue_models.h"
@@ -70,13 +71,19 @@ int lineOf(const PrinterEntry& entry) { return entry.devicePathLine > 0 ? entry.
 
 DeviceSurvey surveyDevices(const std::vector<PrinterEntry>& entries) {
   DeviceSurvey survey;
-  survey.devices = findPrinterDevices();
+  PrinterDeviceScan scan = findPrinterDevices();
+  survey.devices = std::move(scan.devices);
+  survey.error = scan.error;
   survey.serialShared = sharedSerials(survey.devices);
   for (const PrinterEntry& entry : entries) {
     survey.entries.push_back({&entry, deviceFor(survey.devices, entry.devicePath.view()), {}, ModelVerdict::Unknown});
   }
   compareModels(survey);
   return survey;
+}
+
+std::string surveyFailure(const DeviceSurvey& survey) {
+  return std::string("cannot survey the printer devices: ") + std::strerror(survey.error);
 }
 
 std::string describePrinter(const PrinterDevice& device) {
@@ -89,9 +96,17 @@ std::string describePrinter(const PrinterDevice& device) {
   return name + " (" + details + ")";
 }
 
-std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries) {
-  const DeviceSurvey survey = surveyDevices(entries);
+std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries, bool& surveyed) {
   std::vector<DeviceWarning> warnings;
+  surveyed = true;
+  // No entry, nothing to tell about the printers.
+  if (entries.empty()) return warnings;
+  const DeviceSurvey survey = surveyDevices(entries);
+  if (survey.error != 0) {
+    std::fprintf(stderr, "zorvadmin: warning: %s\n", surveyFailure(survey).c_str());
+    surveyed = false;
+    return warnings;
+  }
   std::map<std::size_t, const PrinterEntry*> firstOnDevice;
   for (const EntryDevice& entry : survey.entries) {
     if (!entry.device) continue;
@@ -121,6 +136,10 @@ void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePat
   copyText(entries[0].spooler, queues.spelling(queue));
   copyText(entries[0].devicePath, devicePath);
   const DeviceSurvey survey = surveyDevices(entries);
+  if (survey.error != 0) {
+    std::fprintf(stderr, "zorvadmin: warning: %s\n", surveyFailure(survey).c_str());
+    return;
+  }
   const EntryDevice& entry = survey.entries[0];
   if (const std::string stable = betterName(survey, entry); !stable.empty()) {
     std::fprintf(stderr, "zorvadmin: warning: %s\n", renumbered(devicePath, stable).c_str());

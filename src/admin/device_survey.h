@@ -25,7 +25,11 @@ struct DeviceSurvey {
   std::vector<PrinterDevice> devices;
   std::vector<EntryDevice> entries;  // in file order
   std::vector<bool> serialShared;    // per device: another present printer reports its serial
+  int error = 0;                     // errno of a survey that could not be made: no device, every entry absent
 };
+
+// "cannot survey the printer devices: REASON" for a survey that failed.
+std::string surveyFailure(const DeviceSurvey& survey);
 
 // The scheduler is asked, once, only for the queues whose entries lead to a
 // printer that reports a model.
@@ -41,12 +45,14 @@ struct DeviceWarning {
 
 // --check's warnings: a kernel name for which a stable name exists, a
 // printer whose model differs from its queue's, two entries that lead to
-// the same printer.
-std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries);
+// the same printer. A survey that fails is a warning on standard error,
+// and surveyed false.
+std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries, bool& surveyed);
 
 // -p's words on standard error when the device path is a kernel name with a
 // stable name for the same printer, or leads to a printer of another model
-// than the queue's. Nothing for a queue the scheduler does not know.
+// than the queue's, or when the printers cannot be surveyed. Nothing for a
+// queue the scheduler does not know.
 void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePath, CupsQueueDirectory& queues);
 
 }  // namespace zorv

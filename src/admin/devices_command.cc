@@ -2,14 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "admin/device_survey.h"
 #include "admin/run.h"
 #include "config/config_files.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 namespace {
@@ -51,7 +55,8 @@ void printTsvEntry(const DeviceSurvey& survey, const EntryDevice& entry) {
                shownText(entry.makeAndModel), verdictWord(entry)});
 }
 
-void printTsv(const DeviceSurvey& survey) {
+// The device records, each with its links and entries.
+void printTsvDevices(const DeviceSurvey& survey) {
   for (std::size_t i = 0; i < survey.devices.size(); ++i) {
     const PrinterDevice& device = survey.devices[i];
     const DeviceIdentity& id = device.identity;
@@ -62,9 +67,6 @@ void printTsv(const DeviceSurvey& survey) {
     for (const EntryDevice& entry : survey.entries) {
       if (entry.device == i) printTsvEntry(survey, entry);
     }
-  }
-  for (const EntryDevice& entry : survey.entries) {
-    if (!entry.device) printTsvEntry(survey, entry);
   }
 }
 
@@ -107,35 +109,99 @@ void printDevice(const DeviceSurvey& survey, std::size_t i) {
   std::printf("\n");
 }
 
-void printTable(const DeviceSurvey& survey) {
+void printTableDevices(const DeviceSurvey& survey) {
   if (survey.devices.empty()) std::printf(" No printer devices.\n\n");
   for (std::size_t i = 0; i < survey.devices.size(); ++i) printDevice(survey, i);
-  bool any = false;
-  for (const EntryDevice& entry : survey.entries) {
-    if (entry.device) continue;
-    std::printf(" %s%s\n", any ? "               " : "Not present  : ", entryText(entry).c_str());
-    any = true;
-  }
-  if (any) std::printf("\n");
 }
+
+// Entries that lead to a printer are kept for the survey, up to this many;
+// the others are printed as a second pass meets them.
+constexpr std::size_t kMaxEntriesOnDevices = 4096;
+
+std::vector<dev_t> deviceNumbers(const std::vector<PrinterDevice>& devices) {
+  std::vector<dev_t> numbers;
+  for (const PrinterDevice& device : devices) numbers.push_back(device.number);
+  return numbers;
+}
+
+// The entries whose device path leads to a printer present now.
+int entriesOnDevices(const ConfigFiles& files, std::vector<PrinterEntry>& kept) {
+  const std::vector<dev_t> numbers = deviceNumbers(findPrinterDevices().devices);
+  PassObserver observer;
+  observer.entry = [&](const PrinterEntry& entry) {
+    if (numbers.empty() || kept.size() >= kMaxEntriesOnDevices) return;
+    const std::optional<dev_t> number = characterDeviceNumber(std::string(entry.devicePath.view()));
+    if (number && std::find(numbers.begin(), numbers.end(), *number) != numbers.end()) kept.push_back(entry);
+  };
+  EveryQueue queues;
+  const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer});
+  return read.result == PassResult::Ok ? kExitOk : kExitFileError;
+}
+
+// The entries that lead to no printer, in file order, streamed: the kept
+// ones by the survey's word, the others as they are met.
+class AbsentPrinter {
+ public:
+  AbsentPrinter(const DeviceSurvey& survey, bool tsv) : survey_(survey), tsv_(tsv) {}
+
+  void meet(const PrinterEntry& entry) {
+    if (next_ < survey_.entries.size() && survey_.entries[next_].entry->line == entry.line) {
+      const EntryDevice& surveyed = survey_.entries[next_++];
+      if (!surveyed.device) print(surveyed);
+      return;
+    }
+    print({&entry, std::nullopt, {}, ModelVerdict::Unknown});
+  }
+
+  void finish() {
+    if (any_ && !tsv_) std::printf("\n");
+  }
+
+ private:
+  void print(const EntryDevice& entry) {
+    if (tsv_) {
+      printTsvEntry(survey_, entry);
+    } else {
+      std::printf(" %s%s\n", any_ ? "               " : "Not present  : ", entryText(entry).c_str());
+    }
+    any_ = true;
+  }
+
+  const DeviceSurvey& survey_;
+  bool tsv_;
+  std::size_t next_ = 0;
+  bool any_ = false;
+};
 
 }  // namespace
 
+// Two passes, so that no more than the entries on present printers is held.
 int printDevices(bool tsv) {
   const ConfigFiles files = configFilesFromEnvironment();
-  ConfigRead read;
   struct stat info {};
-  if (::stat(files.config.c_str(), &info) == 0 || errno != ENOENT) {
+  const bool exists = ::stat(files.config.c_str(), &info) == 0 || errno != ENOENT;
+  std::vector<PrinterEntry> kept;
+  if (exists && entriesOnDevices(files, kept) != kExitOk) return kExitFileError;
+  const DeviceSurvey survey = surveyDevices(kept);
+  // No device found is not the same as none there.
+  if (survey.error != 0) {
+    reportProblem("%s", surveyFailure(survey).c_str());
+    return kExitFileError;
+  }
+  if (tsv) {
+    printTsvDevices(survey);
+  } else {
+    printTableDevices(survey);
+  }
+  AbsentPrinter absent(survey, tsv);
+  if (exists) {
+    PassObserver observer;
+    observer.entry = [&absent](const PrinterEntry& entry) { absent.meet(entry); };
     EveryQueue queues;
-    read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, nullptr});
+    const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer});
     if (read.result != PassResult::Ok) return kExitFileError;
   }
-  const DeviceSurvey survey = surveyDevices(read.content.entries);
-  if (tsv) {
-    printTsv(survey);
-  } else {
-    printTable(survey);
-  }
+  absent.finish();
   return kExitOk;
 }
 

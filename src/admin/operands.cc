@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "admin/device_path.h"
+#include "admin/process_guard.h"
 #include "admin/run.h"
 #include "io/problem_report.h"
 #include "io/text_field.h"
@@ -37,8 +39,18 @@ int checkOperands(const AdminContext& context) {
   if (context.command != AdminCommand::Add || context.devicePath.empty()) return kExitOk;
   if (const int status = checkOperand("device path", context.devicePath); status != kExitOk) return status;
   // As --check has it: the daemon opens the path from its own directory.
-  if (context.devicePath[0] == '/') return kExitOk;
-  reportProblem("the device path must be absolute");
+  if (context.devicePath[0] != '/') {
+    reportProblem("the device path must be absolute");
+    return kExitRefused;
+  }
+  // The daemon would write print data into a file, a directory or a FIFO.
+  // Looked at with the caller's rights: a set-user-ID run refuses nothing
+  // the caller could not see.
+  DevicePathVerdict verdict = DevicePathVerdict::CannotCheck;
+  withCallersRights([&] { verdict = judgeDevicePath(context.devicePath); });
+  if (!refusesDevicePath(verdict)) return kExitOk;
+  reportProblem("the device path %s %s; refused", shownDevicePath(context.devicePath).c_str(),
+                devicePathProblem(verdict));
   return kExitRefused;
 }
 

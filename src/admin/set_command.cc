@@ -76,12 +76,14 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
   request.keeping = keeping;
   Replacing replacing = options.dryRun ? Replacing::Preview : Replacing::Replace;
   if (!options.dryRun && before.present && before.value == options.setValue) replacing = Replacing::NothingToChange;
-  ConfigContent shown;
+  // The entries are as read: --set changes no block.
+  ConfigContent unused;
   const int status =
-      rewriteConfiguration(files, request, queues, replacing, shown,
+      rewriteConfiguration(files, request, queues, replacing, unused,
                            {[&] { logSetting(options.setKey, before, options.setValue, files.config); },
                             [&] { logRefusedSetting(options.setKey, files.config); }});
   if (status != kExitOk || options.quiet) return status;
+  ConfigContent& shown = locked.read.content;
   showSetting(shown.settings, options.setKey, options.setValue);
   printResult(shown, queues.state(), options.tsv);
   return kExitOk;

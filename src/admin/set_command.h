@@ -1,5 +1,6 @@
-// --set KEY VALUE: one of the three settings changed through the same
-// rewrite, lock, backup, no-op rule, syslog line and preview as an entry.
+// --set KEY VALUE: one of the three settings changed, its one line and
+// nothing else, with the same lock, backup, no-op rule, syslog line and
+// preview as an entry.
 #pragma once
 
 #include "admin/options.h"

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "config/pass_machine.h"
+#include "config/setting_rewrite.h"
 #include "io/file_descriptor.h"
 #include "io/line_io.h"
 
@@ -90,6 +91,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                          const ByteSink& output) {
+  if (request.mode == RewriteMode::SetValue) return rewriteSetting(files, request, output);
   PassSetup setup;
   setup.mode = PassMode::Rewrite;
   setup.keeping = request.keeping;
@@ -101,24 +103,26 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
 
 namespace {
 
-// Answers every name, and remembers each name asked once.
+// Answers every name, and remembers each name asked once, up to a cap.
 class NameRecorder final : public QueueDirectory {
  public:
+  explicit NameRecorder(std::size_t maxNames) : maxNames_(maxNames) {}
   bool knows(std::string_view queue) override {
-    if (seen_.insert(foldedQueueName(queue)).second) names.emplace_back(queue);
+    if (names.size() < maxNames_ && seen_.insert(foldedQueueName(queue)).second) names.emplace_back(queue);
     return true;
   }
   std::vector<std::string> names;
 
  private:
+  std::size_t maxNames_;
   std::set<std::string> seen_;
 };
 
 }  // namespace
 
-std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping) {
+std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping, std::size_t maxNames) {
   FileDescriptor input = openForReading(files.config);
-  NameRecorder recorder;
+  NameRecorder recorder(maxNames);
   if (!input.valid()) return {};
   PassObserver keepNothing;  // the names are all it needs of the blocks
   keepNothing.entry = [](const PrinterEntry&) {};

@@ -108,8 +108,11 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 
 // The queue names of the blocks a read with this keeping would look up,
 // each once, in file order; nothing when the file cannot be read (a later read reports
-// it). For asking the scheduler before a run takes its lock.
-std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping);
+// it). For asking the scheduler before a run takes its lock. At most
+// maxNames are returned: a caller that asks for every queue anyway needs
+// no more, and memory stays bounded.
+std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping,
+                                      std::size_t maxNames = SIZE_MAX);
 
 enum class RewriteMode { Add, Remove, SetValue };
 

@@ -15,7 +15,6 @@
 
 #include "config/config_format.h"
 #include "config/config_pass.h"
-#include "config/setting_rewrite.h"
 #include "io/line_io.h"
 #include "io/problem_report.h"
 
@@ -50,11 +49,6 @@ class ConfigPass {
 
   // Checks what only the whole pass can tell.
   PassResult finish() {
-    // A setting whose section the file lacks gets a section of its own.
-    if (result_ == PassResult::Ok && settingValue() && !settingWritten_) {
-      settingWritten_ = true;
-      if (write(settingSection(request().setting, request().value)) != 0) return result_;
-    }
     if (result_ != PassResult::Ok || !adding()) return result_;
     if (!targetHandled_) {
       reportProblem("cannot add %s: %s has no <Ports> line to add it before", std::string(request().queue).c_str(),
@@ -77,22 +71,6 @@ class ConfigPass {
   bool rewriting() const { return setup_.mode == PassMode::Rewrite; }
   bool adding() const { return rewriting() && request().mode == RewriteMode::Add; }
   bool removing() const { return rewriting() && request().mode == RewriteMode::Remove; }
-  bool settingValue() const { return rewriting() && request().mode == RewriteMode::SetValue; }
-  bool setting(std::string_view key) const { return settingValue() && request().setting == key; }
-
-  int writeSetting() {
-    settingWritten_ = true;
-    return write(settingLine(request().setting, request().value));
-  }
-
-  // A closing tag of the setting's section that has not had its line yet
-  // gets it first.
-  int closeSection(ConfigSection section, const Line& line) {
-    const bool home = section_ == section && settingValue() && !settingWritten_ &&
-                      line.startsWith(homeOf(request().setting).close);
-    if (home && writeSetting() != 0) return -1;
-    return enterSection(ConfigSection::None, line);
-  }
   bool inTable() const { return blocksCounted_ < kMaxEntries; }
   bool keepsEntry() const { return inTable() || setup_.keeping == EntryKeeping::All; }
 
@@ -136,11 +114,11 @@ class ConfigPass {
 
   int processConfigLine(const Line& line) {
     if (line.startsWith(tag::kPathOpen)) return enterSection(ConfigSection::Path, line);
-    if (line.startsWith(tag::kPathClose)) return closeSection(ConfigSection::Path, line);
+    if (line.startsWith(tag::kPathClose)) return enterSection(ConfigSection::None, line);
     if (line.startsWith(tag::kPrinterOpen)) return openPrinterBlock(line);
     if (line.startsWith(tag::kPrinterClose)) return closePrinterBlock(line);
     if (line.startsWith(tag::kPortsOpen)) return openPorts(line);
-    if (line.startsWith(tag::kPortsClose)) return closeSection(ConfigSection::Ports, line);
+    if (line.startsWith(tag::kPortsClose)) return enterSection(ConfigSection::None, line);
     switch (section_) {
       case ConfigSection::Path: return pathLine(line);
       case ConfigSection::Printer: return printerLine(line);
@@ -236,11 +214,9 @@ class ConfigPass {
     if (line.startsWith(keyword::kCupsConfigPath)) {
       copyText(settings.cupsConfigPath, keywordValue(line, keyword::kCupsConfigPath));
       settings.cupsConfigPathLine = lineNumber_;
-      if (setting(keyword::kCupsConfigPath)) return writeSetting();
     } else if (line.startsWith(keyword::kLogDirectoryPath)) {
       copyText(settings.logDirectoryPath, keywordValue(line, keyword::kLogDirectoryPath));
       settings.logDirectoryPathLine = lineNumber_;
-      if (setting(keyword::kLogDirectoryPath)) return writeSetting();
     }
     return copy(line);
   }
@@ -265,7 +241,6 @@ class ConfigPass {
       copyText(settings.uiPortText, keywordValue(line, keyword::kUiPort));
       settings.uiPort = leadingNumber(settings.uiPortText.view());
       settings.uiPortLine = lineNumber_;
-      if (setting(keyword::kUiPort)) return writeSetting();
     }
     return copy(line);
   }
@@ -284,7 +259,6 @@ class ConfigPass {
   bool targetHandled_ = false;
   bool blockFound_ = false;
   bool appended_ = false;
-  bool settingWritten_ = false;
   std::vector<PrinterEntry> queueBlocks_;
   std::string lineBytes_;
   PassResult result_ = PassResult::Ok;

@@ -1,36 +1,34 @@
-// What a --set rewrite writes: the setting's line in place of each of its
-// lines, or, where its section has none, before the section's closing tag,
-// or a whole section of its own at the end of a file that has none.
+// --set's rewrite: the one line that sets the key is replaced, or, where its
+// section has none, the line is added before the section's closing tag (or
+// in a section of its own at the end of a file without one); every other
+// byte is copied as it is. A key the file sets ambiguously is refused, and
+// --check reports the same ambiguities.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "config/config_format.h"
+#include "config/config_pass.h"
 
 namespace zorv {
 
-// The section a setting belongs to, and its tags.
-struct SettingHome {
-  std::string_view open;
-  std::string_view close;
+// Rewrites files.config for request (RewriteMode::SetValue) into output. A
+// key set on two lines of its section, or a line that begins with the key
+// and goes on with other characters (read as the key all the same), is
+// refused before a byte is written. The content returned holds nothing.
+ConfigRead rewriteSetting(const ConfigFiles& files, const RewriteRequest& request, const ByteSink& output);
+
+struct SettingFinding {
+  int line;
+  std::string message;
 };
 
-// UI_Port lives in <Ports>, the paths in <Path>.
-inline SettingHome homeOf(std::string_view key) {
-  if (key == keyword::kUiPort) return {tag::kPortsOpen, tag::kPortsClose};
-  return {tag::kPathOpen, tag::kPathClose};
-}
-
-// "KEY VALUE\n", as the tool writes a setting.
-inline std::string settingLine(std::string_view key, std::string_view value) {
-  return std::string(key) + " " + std::string(value) + "\n";
-}
-
-// The setting in a section of its own, for a file without one.
-inline std::string settingSection(std::string_view key, std::string_view value) {
-  const SettingHome home = homeOf(key);
-  return "\n" + std::string(home.open) + "\n" + settingLine(key, value) + std::string(home.close) + "\n";
-}
+// Adds the ambiguous settings of files.config to findings, as --check
+// reports them: at most two per key, whatever the file's size. 0, or -1
+// after reporting a file that cannot be read or is longer than maxBytes
+// (0: no bound).
+int findAmbiguousSettings(const ConfigFiles& files, std::uint64_t maxBytes, std::vector<SettingFinding>& findings);
 
 }  // namespace zorv

@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <string_view>
@@ -80,28 +81,41 @@ std::optional<PrinterDevice> readPrinter(udev* context, const char* syspath) {
   return printer;
 }
 
+// libudev returns -errno, or null with errno set; a failure that says
+// nothing is still one.
+int failure(int result) { return result < 0 ? -result : (errno != 0 ? errno : EIO); }
+
 }  // namespace
 
-std::vector<PrinterDevice> findPrinterDevices() {
-  std::vector<PrinterDevice> printers;
+PrinterDeviceScan findPrinterDevices() {
+  PrinterDeviceScan scan;
+  // Without sysfs (a chroot, a bare container) udev finds nothing and
+  // reports no failure.
+  struct stat sysfs {};
+  if (::stat("/sys/class", &sysfs) != 0) return {{}, errno};
+  errno = 0;
   Udev context(udev_new());
-  if (!context) return printers;
+  if (!context) return {{}, failure(0)};
   UdevEnumerate enumerate(udev_enumerate_new(context.get()));
-  if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "usbmisc") < 0 ||
-      udev_enumerate_add_match_subsystem(enumerate.get(), "printer") < 0 ||
-      udev_enumerate_scan_devices(enumerate.get()) < 0) {
-    return printers;
+  if (!enumerate) return {{}, failure(0)};
+  for (const char* subsystem : {"usbmisc", "printer"}) {
+    if (const int added = udev_enumerate_add_match_subsystem(enumerate.get(), subsystem); added < 0) {
+      return {{}, failure(added)};
+    }
   }
+  // A directory of /sys that cannot be read fails the scan; one that is
+  // not there (no such device class) does not.
+  if (const int scanned = udev_enumerate_scan_devices(enumerate.get()); scanned < 0) return {{}, failure(scanned)};
   for (udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate.get()); entry != nullptr;
        entry = udev_list_entry_get_next(entry)) {
     if (std::optional<PrinterDevice> printer = readPrinter(context.get(), udev_list_entry_get_name(entry))) {
-      printers.push_back(std::move(*printer));
+      scan.devices.push_back(std::move(*printer));
     }
   }
-  std::sort(printers.begin(), printers.end(), [](const PrinterDevice& a, const PrinterDevice& b) {
+  std::sort(scan.devices.begin(), scan.devices.end(), [](const PrinterDevice& a, const PrinterDevice& b) {
     return std::tuple(a.port, major(a.number), minor(a.number)) < std::tuple(b.port, major(b.number), minor(b.number));
   });
-  return printers;
+  return scan;
 }
 
 std::optional<dev_t> characterDeviceNumber(const std::string& path) {

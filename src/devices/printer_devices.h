@@ -24,9 +24,15 @@ struct PrinterDevice {
   std::string portPath;            // the USB port, such as 1-1.4; empty for parallel
 };
 
+struct PrinterDeviceScan {
+  std::vector<PrinterDevice> devices;
+  int error = 0;  // errno of a survey that could not be made (no udev, /sys unreadable); 0 when made
+};
+
 // Ordered by port kind, then device number. A device that goes away while
-// it is being read is left out.
-std::vector<PrinterDevice> findPrinterDevices();
+// it is being read is left out; a device tree that cannot be enumerated
+// leaves no device and says why.
+PrinterDeviceScan findPrinterDevices();
 
 // The device number path leads to after links are followed, when it is a
 // character device.

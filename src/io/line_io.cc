@@ -22,7 +22,7 @@ Line completeLine(const LineBuffer& buffer) {
   const bool crlf = buffer.terminatorLength == 2 && buffer.terminatorStart == '\r' && buffer.terminatorEnd == '\n';
   return Line{buffer.text.data(), buffer.textLength, buffer.terminatorLength,
               buffer.fullTextLength + buffer.terminatorLength, buffer.fullTextLength > buffer.textLength,
-              crlf ? 1 : buffer.terminatorLength};
+              crlf ? 1 : buffer.terminatorLength, {buffer.terminatorStart, buffer.terminatorEnd}};
 }
 
 }  // namespace

@@ -35,7 +35,9 @@ struct Line {
   long lineLength;  // bytes the line takes in the file, terminator included
   bool truncated;   // the text held is shorter than the line's text
   int lineBreaks;   // lines an editor counts for the terminator: CR LF is one
+  std::array<char, 2> terminatorBytes;  // the first terminatorLength of them, as in the file
 
+  std::string_view terminator() const { return {terminatorBytes.data(), static_cast<std::size_t>(terminatorLength)}; }
   std::string_view view() const { return {text, static_cast<std::size_t>(textLength)}; }
   bool startsWith(std::string_view prefix) const { return view().substr(0, prefix.size()) == prefix; }
 };

@@ -1,8 +1,8 @@
-// Fixed 256-byte text fields: every copy into them is bounded and cuts
-// longer text, so no value read from a file can overrun a record.
+// Bounded text fields: every copy into them is bounded and cuts longer
+// text, so no value read from a file makes a record grow past 255
+// characters; a field takes only what its text needs.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -13,11 +13,11 @@ namespace zorv {
 constexpr std::size_t kTextFieldSize = 256;
 
 struct TextField {
-  std::array<char, kTextFieldSize> bytes{};  // always NUL-terminated
+  std::string value;  // at most kTextFieldSize - 1 characters, no NUL
 
-  const char* c_str() const { return bytes.data(); }
-  bool empty() const { return bytes[0] == '\0'; }
-  std::string_view view() const { return bytes.data(); }
+  const char* c_str() const { return value.c_str(); }
+  bool empty() const { return value.empty(); }
+  std::string_view view() const { return value; }
   bool operator==(std::string_view text) const { return view() == text; }
 };
 

@@ -216,5 +216,50 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
   }
 }
 
+// A device tree that cannot be read is said, not shown as no printer: on
+// the machine's own /sys, whose class directory cannot be opened.
+TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
+  const std::vector<std::string> unreadable = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", "/sys/class", "-e",
+                                               "trace=openat", "-e", "inject=openat:error=EACCES"};
+  const std::string warning = "zorvadmin: warning: cannot survey the printer devices: Permission denied\n";
+  const std::string entries = configWith(cupsRoot(), block("Q1", "/dev/null"));
+  // An empty /sys of a private mount namespace, as in a chroot.
+  const std::vector<std::string> noSysfs = {"unshare", "-m", "sh", "-c", "mount -t tmpfs tmpfs /sys && exec \"$@\"",
+                                            "sh"};
+  struct Failing {
+    std::string config;  // none: no configuration file
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+    std::vector<std::string> wrapper = {};  // none: /sys/class unreadable
+  };
+  const std::vector<Failing> cases = {
+      {"", {"--devices"}, 3, "zorvadmin: cannot survey the printer devices: No such file or directory\n", noSysfs},
+      {"", {"--devices"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied\n"},
+      {entries, {"--devices", "--tsv"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied\n"},
+      {entries, {"--check"}, 0, warning},
+      {entries, {"--check", "--strict"}, 2, warning},
+      {configWith(cupsRoot()), {"--check"}, 0, ""},  // no entry: the printers do not matter
+      {entries, {"--dry-run", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},
+      {entries, {"--quiet", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},  // and the change is made
+  };
+  for (const Failing& row : cases) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    std::filesystem::remove(conf());
+    if (!row.config.empty()) writeConf(row.config);
+    if (!row.wrapper.empty() && ::geteuid() != 0) continue;  // a private mount namespace needs root
+    std::vector<std::string> command = row.wrapper.empty() ? unreadable : row.wrapper;
+    command.push_back(zorvadminPath());
+    command.insert(command.end(), row.args.begin(), row.args.end());
+    const RunResult result = runProgram(command, runEnv({}));
+    EXPECT_EQ(result.status, row.status);
+    EXPECT_EQ(result.err, row.err);
+    if (row.status == 3) {
+      EXPECT_EQ(result.out, "");
+    }
+  }
+  EXPECT_EQ(readConf(), configWith(cupsRoot(), block("Q1", "/dev/zero")));
+}
+
 }  // namespace
 }  // namespace zorv::test

@@ -133,10 +133,10 @@ TEST_F(SurfaceTest, CheckReportsEachFindingWithItsLine) {
       {"missing device", configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp9\n</Printer>\n"),
        {{lineOf(clean, "DevicePath /dev/null"), "warning: the device path /dev/usb/lp9"}}, 0, {}},
       {"regular file device", configWith(cupsRoot(), "<Printer Q1>\nDevicePath " + plainFile + "\n</Printer>\n"),
-       {{lineOf(clean, "DevicePath /dev/null"), "warning: the device path " + plainFile + " of Q1 is not a character device"}},
-       0, {}},
+       {{lineOf(clean, "DevicePath /dev/null"), ": the device path " + plainFile + " of Q1 is not a character device"}},
+       2, {}},
       {"directory as device", configWith(cupsRoot(), "<Printer Q1>\nDevicePath " + file("nocups") + "\n</Printer>\n"),
-       {{lineOf(clean, "DevicePath /dev/null"), "is not a character device"}}, 0, {}},
+       {{lineOf(clean, "DevicePath /dev/null"), "is not a character device"}}, 2, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -474,7 +474,7 @@ TEST_F(SurfaceTest, AddWarnsAboutADevicePathThatIsNoDevice) {
   std::filesystem::create_symlink("/dev/null", link);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"/dev/usb/lp9", "zorvadmin: warning: the device path /dev/usb/lp9 does not exist\n"},
-      {plain, "zorvadmin: warning: the device path " + plain + " is not a character device\n"},
+      {plain + "/lp0", "zorvadmin: warning: the device path " + plain + "/lp0 does not exist\n"},
       {"/dev/null", ""},
       {link, ""},  // links are followed: udev names are the usual fix
   };

@@ -525,8 +525,8 @@ exit 0
 // A set-user-ID change makes every id root's before it takes the lock, so
 // its caller can neither stop it while it holds the lock nor kill it while
 // it commits; the audit line still names the caller. What it says about a
-// device path is what the caller could find out: a node in a directory
-// only root may search reads as a path that does not exist there. Each id
+// device path is what the caller could find out: a node or a file in a
+// directory only root may search reads as a path that does not exist there. Each id
 // change that fails (strace -u runs the binary set-user-ID) says so.
 TEST_F(TrustTest, SetUserIdChangeIsRootsAloneAndTellsOnlyWhatTheCallerMayKnow) {
 #ifdef ZORV_SANITIZED
@@ -552,10 +552,11 @@ mkdir /etc/cups /etc/private
 echo "ServerName $2" >/etc/cups/client.conf
 chmod 0700 /etc/private
 mknod /etc/private/x c 1 3
+echo >/etc/private/f
 cp "$1/withq1.conf" /etc/zorv.conf
 set +e
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"  # no function: $! is the run itself
-for p in x y; do $nobody "$1/zorvadmin" --dry-run -p Q1 -o /etc/private/$p >"$1/$p.out" 2>"$1/$p.err"; echo "$p $?"; done
+for p in x f y; do $nobody "$1/zorvadmin" --dry-run -p Q1 -o /etc/private/$p >"$1/$p.out" 2>"$1/$p.err"; echo "$p $?"; done
 exec 9>>/etc/zorv.conf.lock
 flock -x 9
 $nobody "$1/zorvadmin" -x Q1 >/dev/null 2>&1 9>&- &
@@ -584,18 +585,23 @@ exit 0
   }
   EXPECT_EQ(run.result.status, 0) << run.result.err;
   EXPECT_EQ(run.result.out,
-            "x 0\ny 0\nheld zorvadmin\nUid: 0 0 0 0\nGid: 0 0 0 0\nstop 1\nremove 0\n"
+            "x 0\nf 0\ny 0\nheld zorvadmin\nUid: 0 0 0 0\nGid: 0 0 0 0\nstop 1\nremove 0\n"
             "zorvadmin: cannot set every user and group id to root: Operation not permitted\nsetresuid:error=EPERM 3\n"
             "zorvadmin: cannot set every user and group id to root\nsetresuid:retval=0 3\n"
             "zorvadmin: warning: the device path /dev/null cannot be checked\nsetfsuid 0\n")
       << run.result.err;
-  // The node and the path where nothing is give the same words.
-  const auto asY = [](std::string text) {
-    for (std::size_t at; (at = text.find("/etc/private/x")) != std::string::npos;) text[at + 13] = 'y';
-    return text;
-  };
-  EXPECT_EQ(asY(readFile(shared.file("x.out"))), readFile(shared.file("y.out")));
-  EXPECT_EQ(asY(readFile(shared.file("x.err"))), readFile(shared.file("y.err")));
+  // A device node, a file and a path where nothing is give the same words.
+  for (const char* name : {"x", "f"}) {
+    SCOPED_TRACE(name);
+    const auto asY = [name](std::string text) {
+      for (std::size_t at; (at = text.find(std::string("/etc/private/") + name)) != std::string::npos;) {
+        text[at + 13] = 'y';
+      }
+      return text;
+    };
+    EXPECT_EQ(asY(readFile(shared.file(std::string(name) + ".out"))), readFile(shared.file("y.out")));
+    EXPECT_EQ(asY(readFile(shared.file(std::string(name) + ".err"))), readFile(shared.file("y.err")));
+  }
   EXPECT_EQ(readFile(shared.file("y.err")), "zorvadmin: warning: the device path /etc/private/y cannot be checked\n");
   ASSERT_EQ(run.messages.size(), 1u) << ::testing::PrintToString(run.messages);
   const std::optional<SyslogMessage> message = parseSyslogMessage(run.messages[0]);
