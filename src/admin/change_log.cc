@@ -11,18 +11,10 @@
 #include <fstream>
 
 #include "admin/process_guard.h"
-#include "io/text_field.h"
+#include "io/escaping.h"
 
 namespace zorv {
 namespace {
-
-constexpr std::string_view kPlainPunctuation = "/._-+:@%,=~^";
-
-bool plain(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         kPlainPunctuation.find(c) != std::string_view::npos;
-}
 
 std::string nameOf(uid_t uid) {
   const passwd* entry = ::getpwuid(uid);
@@ -57,24 +49,7 @@ void logAt(int level, const char* format, std::va_list arguments) {
 
 }  // namespace
 
-std::string auditQuoted(std::string_view value) {
-  if (!value.empty() && std::all_of(value.begin(), value.end(), plain)) return std::string(value);
-  std::string out = "'";
-  for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\'' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (isControlCharacter(c)) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
+std::string auditQuoted(std::string_view value) { return escaped(value, Escaping::SyslogValue); }
 
 std::string describeCaller(const CallerFacts& facts) {
   if (sudoAgrees(facts)) return userWithUid(facts.sudoUser, facts.sudoUserUid) + " via sudo";

@@ -12,7 +12,8 @@ namespace zorv {
 
 // A value as the log shows it: as it is when it is made only of letters,
 // digits and "/._-+:@%,=~^" (or bytes past ASCII), else in single quotes
-// with ', \ and control characters written \', \\ and \xNN.
+// with ', \ and control characters written \', \\ and \xNN
+// (Escaping::SyslogValue).
 std::string auditQuoted(std::string_view value);
 
 // What the person behind a run is told from.

@@ -15,7 +15,9 @@
 #include "config/config_format.h"
 #include "config/config_pass.h"
 #include "config/setting_rewrite.h"
+#include "io/escaping.h"
 #include "io/file_descriptor.h"
+#include "io/leftovers.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
 
@@ -95,7 +97,9 @@ class FindingPrinter {
     // Those past line (a long block's own, found before it closed) wait.
     const auto past = std::find_if(pending_.begin(), pending_.end(), [line](const Finding& f) { return f.line > line; });
     for (auto finding = pending_.begin(); finding != past; ++finding) {
-      std::printf("%s:%d: %s\n", path_.c_str(), finding->line, finding->message.c_str());
+      // Queue names and paths in a finding are the file's text.
+      const std::string message = escaped(finding->message, Escaping::TerminalText);
+      std::printf("%s:%d: %s\n", path_.c_str(), finding->line, message.c_str());
       wrong_ = wrong_ || !finding->warning || strict_;
     }
     pending_.erase(pending_.begin(), past);
@@ -266,6 +270,11 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, b
   // without a path stands in for those that lead nowhere.
   if (entries.empty() && anyEntry) entries.push_back(freshEntry());
   known = settingsFindings(read.content.settings);
+  for (const Leftover& leftover : findLeftovers(files.config, files.newFile, files.backupTemporary)) {
+    if (leftover.problem == nullptr) continue;
+    known.push_back({0, "warning: " + leftover.path + " " + leftover.problem + " at the name of a new file: no change removes it",
+                     true, Rank::Setting});
+  }
   std::vector<SettingFinding> ambiguous;
   if (findAmbiguousSettings(files, kMaxCheckedBytes, ambiguous) != 0) return kExitFileError;
   for (SettingFinding& finding : ambiguous) {
@@ -326,7 +335,7 @@ int printDevicePath(const std::string& path, std::string_view queue) {
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer});
   if (read.result != PassResult::Ok) return kExitFileError;
   if (devicePath) {
-    std::printf("%s\n", devicePath->c_str());
+    std::printf("%s\n", escaped(*devicePath, Escaping::TerminalText).c_str());
     return kExitOk;
   }
   std::fprintf(stderr, "zorvadmin: %s has no entry in %s\n", std::string(queue).c_str(), path.c_str());

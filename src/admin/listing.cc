@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "io/escaping.h"
 #include "io/file_descriptor.h"
 #include "spooler/printers_conf_scan.h"
 
@@ -13,33 +14,22 @@ namespace {
 
 constexpr int kDefaultUiPort = 59787;
 
-const char* listedWord(const PrinterEntry& entry, SchedulerState scheduler) {
+const char* listedWord(const PrinterEntry& entry, const SchedulerState& scheduler) {
   const bool unchecked = entry.state == EntryState::AsRead && entry.unknownQueue;
-  return unchecked && scheduler == SchedulerState::Unreachable ? "unchecked" : statusWord(entry);
+  return unchecked && !scheduler.asked(entry.spooler.view()) ? "unchecked" : statusWord(entry);
 }
 
-void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry, SchedulerState scheduler) {
-  std::fprintf(out, "     [%d]    : %s \t: %s \t\t: %s \t: %s \t: %s\n", index, entry.spooler.c_str(),
-               entry.backend.c_str(), entry.fifoPath.c_str(), entry.devicePath.c_str(), listedWord(entry, scheduler));
+std::string shown(std::string_view text) { return escaped(text, Escaping::TerminalText); }
+
+void printEntryRow(std::FILE* out, int index, const PrinterEntry& entry, const SchedulerState& scheduler) {
+  std::fprintf(out, "     [%d]    : %s \t: %s \t\t: %s \t: %s \t: %s\n", index, shown(entry.spooler.view()).c_str(),
+               shown(entry.backend.view()).c_str(), shown(entry.fifoPath.view()).c_str(),
+               shown(entry.devicePath.view()).c_str(), listedWord(entry, scheduler));
 }
 
 }  // namespace
 
-std::string tsvField(std::string_view field) {
-  std::string out;
-  for (const char c : field) {
-    if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+std::string tsvField(std::string_view field) { return escaped(field, Escaping::TsvField); }
 
 namespace {
 
@@ -52,9 +42,9 @@ void printTsvRecord(std::FILE* out, std::initializer_list<std::string_view> fiel
   std::fprintf(out, "\n");
 }
 
-const char* queueState(const PrinterEntry& entry, SchedulerState scheduler) {
+const char* queueState(const PrinterEntry& entry, const SchedulerState& scheduler) {
   if (!entry.unknownQueue) return "ok";
-  return scheduler == SchedulerState::Reached ? "unknown-queue" : "unchecked";
+  return scheduler.asked(entry.spooler.view()) ? "unknown-queue" : "unchecked";
 }
 
 }  // namespace
@@ -80,7 +70,7 @@ void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
   }
 }
 
-void printResult(ConfigContent& content, SchedulerState scheduler, bool tsv) {
+void printResult(ConfigContent& content, const SchedulerState& scheduler, bool tsv) {
   fillSpoolerColumns(content, tsv ? content.entries.size() : kMaxEntries);
   if (tsv) {
     printTsvListing(content, scheduler);
@@ -89,7 +79,7 @@ void printResult(ConfigContent& content, SchedulerState scheduler, bool tsv) {
   }
 }
 
-void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out) {
+void printTsvListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out) {
   const ConfigSettings& settings = content.settings;
   printTsvRecord(out, {"setting", "CUPS_ConfigPath", settings.cupsConfigPath.view()});
   printTsvRecord(out, {"setting", "LogDirectoryPath", settings.logDirectoryPath.view()});
@@ -103,13 +93,13 @@ void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std
   }
 }
 
-void printListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out) {
+void printListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out) {
   const ConfigSettings& settings = content.settings;
   std::fprintf(out, "\n");
   std::fprintf(out, " CUPS_ConfigPath = %s\n",
-               settings.cupsConfigPath.empty() ? "Default(/etc/cups)" : settings.cupsConfigPath.c_str());
+               settings.cupsConfigPath.empty() ? "Default(/etc/cups)" : shown(settings.cupsConfigPath.view()).c_str());
   std::fprintf(out, " LOG Path        = %s\n",
-               settings.logDirectoryPath.empty() ? "None" : settings.logDirectoryPath.c_str());
+               settings.logDirectoryPath.empty() ? "None" : shown(settings.logDirectoryPath.view()).c_str());
   std::fprintf(out, " UI Port         = %d\n\n", settings.uiPort == 0 ? kDefaultUiPort : settings.uiPort);
   std::fprintf(out, " Entry Num  : Spooler\t: Backend\t: FIFO path\t\t: Device Path \t: Status \n");
   std::fprintf(out, " ----------------------------------------------------------------------------\n");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -13,22 +14,30 @@ namespace zorv {
 // pass over CUPS's own printers.conf.
 void fillSpoolerColumns(ConfigContent& content, std::size_t rows);
 
-enum class SchedulerState { Reached, Unreachable };
+// What the scheduler was asked. An entry whose queue it was not asked
+// about (it could not be reached, or the name first appeared on the last
+// read of the file) reads "unchecked", never "invalid Spool Name" or
+// "unknown-queue": the scheduler did not say so.
+struct SchedulerState {
+  bool reached = true;
+  std::set<std::string> unasked;  // folded names
 
-// An entry whose queue could not be checked reads "unchecked", never
-// "invalid Spool Name": the scheduler did not say so.
+  bool asked(std::string_view queue) const { return reached && unasked.count(foldedQueueName(queue)) == 0; }
+};
+
 // The listing of content with the spooler's columns filled in: the
-// classic listing, or the TSV records.
-void printResult(ConfigContent& content, SchedulerState scheduler, bool tsv);
+// classic listing, or the TSV records. Text from the files is escaped for
+// a terminal (Escaping::TerminalText), or as TSV fields.
+void printResult(ConfigContent& content, const SchedulerState& scheduler, bool tsv);
 
-void printListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out = stdout);
+void printListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out = stdout);
 
-// The listing for scripts: tab-separated records of the settings, then one
-// per block of the file in file order, no padding, no 16-row limit; a tab,
-// newline or backslash inside a field is written as \t, \n or \\.
-// One field of a TSV record: a tab, newline or backslash as \t, \n or \\.
+// One field of a TSV record (Escaping::TsvField): a tab, newline or
+// backslash as \t, \n or \\, any other control character as \xNN.
 std::string tsvField(std::string_view field);
 
-void printTsvListing(const ConfigContent& content, SchedulerState scheduler, std::FILE* out = stdout);
+// The listing for scripts: tab-separated records of the settings, then one
+// per block of the file in file order, no padding, no 16-row limit.
+void printTsvListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out = stdout);
 
 }  // namespace zorv

@@ -4,13 +4,14 @@
 
 #include "admin/config_replace.h"
 #include "admin/run.h"
+#include "io/leftovers.h"
 #include "io/new_file.h"
 
 namespace zorv {
 namespace {
 
-// The file changed between the reads often enough: the last read answers
-// names it was not asked about as unknown rather than ask under the lock.
+// The file changed between the reads often enough: the last read leaves
+// names it was not asked about unchecked rather than ask under the lock.
 constexpr int kMaxReads = 3;
 
 bool exists(const std::string& path) {
@@ -28,7 +29,16 @@ void AskedQueues::ask(const std::vector<std::string>& names) {
 bool AskedQueues::knows(std::string_view queue) {
   if (asked_.count(foldedQueueName(queue)) != 0) return scheduler_.knows(queue);
   missed_.emplace_back(queue);
+  everMissed_.insert(foldedQueueName(queue));
   return false;
+}
+
+SchedulerState AskedQueues::state() const {
+  SchedulerState state{scheduler_.reachable(), {}};
+  for (const std::string& folded : everMissed_) {
+    if (asked_.count(folded) == 0) state.unasked.insert(folded);
+  }
+  return state;
 }
 
 std::vector<std::string> AskedQueues::takeMissed() {
@@ -56,7 +66,8 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
     if (!preview && lockFile(files.lock, mode, lockTimeoutSeconds(), out.lock) != 0) return kExitFileError;
     if (shared && !exists(files.config)) continue;  // gone before the lock: the exclusive one makes it
     if (request.kind == RunKind::Change &&
-        finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+        (finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0 ||
+         removeLeftovers(files.config, files.newFile, files.backupTemporary) != 0)) {
       return kExitFileError;
     }
     const MissingFile missing = preview || readOnly ? MissingFile::IsAnError : MissingFile::CreateDefault;

@@ -20,7 +20,8 @@ namespace zorv {
 
 // Answers only names the scheduler was asked about before the lock; any
 // other name is noted as missed (and answered "unknown") so that the run
-// can let go of the lock, ask, and read again.
+// can let go of the lock, ask, and read again. A name still missed when
+// the reads end is listed as unchecked, not as unknown.
 class AskedQueues final : public QueueDirectory {
  public:
   explicit AskedQueues(CupsQueueDirectory& scheduler) : scheduler_(scheduler) {}
@@ -30,14 +31,13 @@ class AskedQueues final : public QueueDirectory {
   std::vector<std::string> takeMissed();
 
   CupsQueueDirectory& scheduler() { return scheduler_; }
-  SchedulerState state() const {
-    return scheduler_.reachable() ? SchedulerState::Reached : SchedulerState::Unreachable;
-  }
+  SchedulerState state() const;
 
  private:
   CupsQueueDirectory& scheduler_;
   std::set<std::string> asked_;  // folded names
   std::vector<std::string> missed_;
+  std::set<std::string> everMissed_;  // folded names
 };
 
 struct LockedRead {

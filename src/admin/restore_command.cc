@@ -13,6 +13,7 @@
 #include "admin/run.h"
 #include "config/config_files.h"
 #include "io/file_lock.h"
+#include "io/leftovers.h"
 #include "io/new_file.h"
 
 namespace zorv {
@@ -79,7 +80,8 @@ int restoreLocked(const ConfigFiles& files) {
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   FileDescriptor lock;
   if (lockFile(files.lock, LockMode::Exclusive, lockTimeoutSeconds(), lock) != 0 ||
-      finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0) {
+      finishInterruptedBackup(files.config, {files.backup, files.backupTemporary}) != 0 ||
+      removeLeftovers(files.config, files.newFile, files.backupTemporary) != 0) {
     return kExitFileError;
   }
   return restoreUnderLock(files);

@@ -20,10 +20,10 @@ struct DeviceIdentity {
 // the first value of a key wins; a missing key leaves its field empty.
 DeviceIdentity parseDeviceId(std::string_view id);
 
-// Text that is safe on a terminal and in a tab-separated record: tab,
-// newline and backslash as \t, \n and \\ (as --tsv writes them), every
-// other control character and every byte that is not part of valid UTF-8
-// as \xNN.
+// Text that is safe on a terminal and in a tab-separated record, as
+// Escaping::HardwareText has it: tab, newline and backslash as \t, \n and
+// \\ (as --tsv writes them), every other control character and every
+// byte that is not part of valid UTF-8 as \xNN.
 std::string escapeText(std::string_view text);
 
 // How much of a hardware field is shown.

@@ -136,7 +136,6 @@ std::string_view keywordValue(const Line& line, std::string_view keyword) {
 int flushFile(int fd) { return kFlushWrites ? ::fsync(fd) : 0; }
 
 int writeDurably(int fd, const char* buffer, long length) {
-  if (flushFile(fd) != 0) return -1;
   long written = 0;
   while (written < length) {
     const long result = ::write(fd, buffer + written, static_cast<std::size_t>(length - written));
@@ -147,7 +146,6 @@ int writeDurably(int fd, const char* buffer, long length) {
     }
     written += result;
   }
-  if (kFlushWrites) ::sync();
   return 0;
 }
 

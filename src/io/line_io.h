@@ -1,6 +1,6 @@
 // Line reading and durable writing shared by every file pass: files are
 // read in 4096-byte chunks with fixed buffers and cut into lines at CR or
-// LF; every write is surrounded by an fsync and a sync.
+// LF; what is written is synced once, when the file is whole (NewFile).
 #pragma once
 
 #include <array>
@@ -68,8 +68,10 @@ std::string_view keywordValue(const Line& line, std::string_view keyword);
 // fsync of fd (left out in fuzzing builds, which test bytes, not disks).
 int flushFile(int fd);
 
-// fsync, write all length bytes, sync. Returns -1 (errno set) at the first
-// failure, without retrying anything but EINTR.
+// Writes all length bytes of a new file, without a sync of its own: the
+// file's owner syncs it once, when it is whole, and nothing system-wide.
+// Returns -1 (errno set) at the first failure, without retrying anything
+// but EINTR.
 int writeDurably(int fd, const char* buffer, long length);
 
 // Appends the line's text and its terminator as that many newlines.

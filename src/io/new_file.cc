@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "io/file_attributes.h"
+#include "io/leftovers.h"
 #include "io/line_io.h"
 #include "io/pending_files.h"
 
@@ -34,18 +35,11 @@ int syncDirectoryOf(const std::string& path) {
   return 0;
 }
 
-int removeIfPresent(const std::string& path) {
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return 0;
-  return -1;
-}
-
 // The backup as a second name of target, or as a copy where a file system
-// has no hard links.
+// has no hard links. Whatever still stands at temporary is someone else's
+// (finishInterruptedBackup cleared ours): the link fails on it rather than
+// remove it.
 int linkOrCopy(const std::string& target, const std::string& temporary) {
-  if (removeIfPresent(temporary) != 0) {
-    reportFileError("remove", temporary);
-    return -1;
-  }
   if (::link(target.c_str(), temporary.c_str()) == 0) return 0;
   if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP) {
     reportFileError("link", temporary);
@@ -76,33 +70,70 @@ std::string randomSuffix() {
   return suffix;
 }
 
-// A file of our own: the given name when it is free, else that name with a
+// A name of our own: the given name when it is free, else that name with a
 // random suffix. Whatever already stands at a name belongs to someone else
 // (another run, a crashed one, an attacker's link) and is never removed.
+// makeName creates the file at a name, O_EXCL-like (EEXIST when taken).
+template <typename MakeName>
+int takeUniqueName(const std::string& name, NewName naming, std::string& taken, const MakeName& makeName) {
+  taken = naming == NewName::GivenWhenFree ? name : name + randomSuffix();
+  for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
+    if (makeName(taken) == 0) return 0;
+    if (errno != EEXIST) return -1;
+    taken = name + randomSuffix();
+  }
+  taken = name;
+  return -1;
+}
+
 FileDescriptor createUnique(const std::string& name, mode_t mode, NewName naming, std::string& created) {
   constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  created = naming == NewName::GivenWhenFree ? name : name + randomSuffix();
-  for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
-    FileDescriptor fd(::open(created.c_str(), kFlags, mode));
-    if (fd.valid() || errno != EEXIST) return fd;
-    created = name + randomSuffix();
-  }
-  created = name;
-  return FileDescriptor();
+  FileDescriptor fd;
+  takeUniqueName(name, naming, created, [&](const std::string& candidate) {
+    fd = FileDescriptor(::open(candidate.c_str(), kFlags, mode));
+    return fd.valid() ? 0 : -1;
+  });
+  return fd;
+}
+
+// A file without a name in name's directory, so that a run killed before
+// the rename leaves nothing behind; invalid with errno set when refused.
+FileDescriptor createUnnamed(const std::string& name, mode_t mode) {
+  return FileDescriptor(::open(directoryOf(name).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+}
+
+// Errors of a file system or kernel that cannot make unnamed files: the
+// named way is taken there. Any other error is the directory's own.
+bool unnamedRefused(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
+}
+
+// Links the unnamed file open at fd to name; EEXIST when the name is taken.
+// Through /proc, which needs no privilege; AT_EMPTY_PATH where /proc is
+// missing.
+int linkUnnamed(int fd, const std::string& name) {
+  const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return -1;
+  return ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
 }
 
 }  // namespace
 
 NewFile NewFile::create(const std::string& name, mode_t mode, NewName naming) {
-  std::string path;
-  FileDescriptor fd = createUnique(name, mode, naming, path);
+  FileDescriptor unnamed = createUnnamed(name, mode);
+  const bool named = !unnamed.valid() && unnamedRefused(errno);
+  std::string path = name;
+  FileDescriptor fd = named ? createUnique(name, mode, naming, path) : std::move(unnamed);
   if (!fd.valid()) {
     reportFileError("create", path);
     return NewFile(path, std::move(fd));
   }
   NewFile file(path, std::move(fd));
-  file.created_ = true;
-  file.pendingSlot_ = rememberPending(path);
+  file.naming_ = naming;
+  file.named_ = named;
+  file.created_ = named;
+  if (named) file.pendingSlot_ = rememberPending(path);
   if (::fchmod(file.fd_.get(), mode) != 0) {
     reportFileError("set the mode of", path);
     file.fd_.close();
@@ -112,7 +143,8 @@ NewFile NewFile::create(const std::string& name, mode_t mode, NewName naming) {
 
 NewFile::NewFile(NewFile&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::move(other.fd_)), gathered_(std::move(other.gathered_)),
-      created_(other.created_), failed_(other.failed_), pendingSlot_(other.pendingSlot_) {
+      naming_(other.naming_), named_(other.named_), created_(other.created_), failed_(other.failed_),
+      pendingSlot_(other.pendingSlot_) {
   other.created_ = false;
   other.pendingSlot_ = -1;
 }
@@ -194,12 +226,28 @@ Comparison NewFile::compareWith(int fd) {
   }
 }
 
-int NewFile::closeDurably() {
+int NewFile::syncData() {
   if (writeGathered() != 0) return -1;
   if (flushFile(fd_.get()) != 0) {
     failed_ = true;
     reportFileError("sync", path_);
     return -1;
+  }
+  return 0;
+}
+
+int NewFile::nameAndClose() {
+  if (!named_) {
+    std::string linked;
+    if (takeUniqueName(path_, naming_, linked, [this](const std::string& name) { return linkUnnamed(fd_.get(), name); }) !=
+        0) {
+      reportFileError("create", linked);
+      return -1;
+    }
+    path_ = linked;
+    named_ = true;
+    created_ = true;
+    pendingSlot_ = rememberPending(path_);
   }
   if (fd_.close() != 0) {
     reportFileError("close", path_);
@@ -220,7 +268,7 @@ int NewFile::renameOver(const std::string& target) {
 }
 
 int NewFile::commit(const std::string& target) {
-  if (closeDurably() != 0 || renameOver(target) != 0) return -1;
+  if (syncData() != 0 || nameAndClose() != 0 || renameOver(target) != 0) return -1;
   return syncDirectoryOf(target);
 }
 
@@ -234,9 +282,10 @@ int NewFile::commitKeepingBackup(const std::string& target, const BackupNames& n
     return -1;
   }
   // The replaced version's second name reaches the disk before the
-  // replacement does, or a power cut could leave neither name on it.
-  if (closeDurably() != 0 || linkOrCopy(target, names.temporary) != 0) return -1;
-  if (syncDirectoryOf(names.temporary) != 0 || renameOver(target) != 0) {
+  // replacement does, or a power cut could leave neither name on it. The
+  // new file is named only now: a run killed before leaves nothing.
+  if (syncData() != 0 || linkOrCopy(target, names.temporary) != 0) return -1;
+  if (syncDirectoryOf(names.temporary) != 0 || nameAndClose() != 0 || renameOver(target) != 0) {
     ::unlink(names.temporary.c_str());
     return -1;
   }
@@ -252,8 +301,12 @@ int finishInterruptedBackup(const std::string& target, const BackupNames& names)
   struct stat leftover {};
   if (::lstat(names.temporary.c_str(), &leftover) != 0) return 0;
   struct stat current {};
-  const bool secondName = ::stat(target.c_str(), &current) == 0 && current.st_dev == leftover.st_dev &&
-                          current.st_ino == leftover.st_ino;
+  const bool found = ::stat(target.c_str(), &current) == 0;
+  const bool secondName = found && current.st_dev == leftover.st_dev && current.st_ino == leftover.st_ino;
+  // Only what a run of ours certainly left is touched: a link, a directory
+  // or another user's file stays (--check reports it).
+  const char* problem = leftoverProblem(leftover, found ? current.st_uid : 0);
+  if (problem != nullptr && !(secondName && S_ISREG(leftover.st_mode))) return 0;
   if (secondName ? ::unlink(names.temporary.c_str()) != 0
                  : ::rename(names.temporary.c_str(), names.backup.c_str()) != 0) {
     reportFileError(secondName ? "remove" : "rename", names.temporary);

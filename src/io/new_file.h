@@ -1,8 +1,9 @@
 // The one owner of the file-safety sequence: a new version of a file is
-// created beside it, takes the writes, and on commit is closed durably and
-// moved into place (keeping the old version as a backup when asked). A new
-// file destroyed without a successful commit removes itself, so no caller
-// ever unlinks anything by hand.
+// created beside it without a name where the file system allows, takes the
+// writes, and on commit has its data synced once, gets a name and is moved
+// into place (keeping the old version as a backup when asked). A new file
+// destroyed without a successful commit removes itself, so no caller ever
+// unlinks anything by hand.
 #pragma once
 
 #include <sys/types.h>
@@ -30,10 +31,11 @@ enum class Comparison { Same, Different, Failed };
 
 class NewFile {
  public:
-  // Creates a file of this run's own beside name (see NewName) with the
-  // given mode, whatever the umask; O_EXCL and never through a link, and
-  // nothing that stands at a name is ever removed. Reports a failure;
-  // valid() then tells.
+  // Creates a file of this run's own in name's directory with the given
+  // mode, whatever the umask: unnamed (O_TMPFILE) and named (see NewName)
+  // only on commit, or named now where unnamed files are refused; O_EXCL
+  // and never through a link, and nothing that stands at a name is ever
+  // removed. Reports a failure; valid() then tells.
   static NewFile create(const std::string& name, mode_t mode, NewName naming = NewName::GivenWhenFree);
 
   NewFile(NewFile&& other) noexcept;
@@ -62,7 +64,8 @@ class NewFile {
   // failed, reported).
   Comparison compareWith(int fd);
 
-  // Moves the new file over target and syncs the directory.
+  // Syncs the new file's data, names it, moves it over target and syncs
+  // the directory.
   int commit(const std::string& target);
   // The same, and the replaced target becomes names.backup, which changes
   // only once the new file is in place; the replaced version's second name
@@ -72,12 +75,15 @@ class NewFile {
  private:
   NewFile(std::string path, FileDescriptor fd) : path_(std::move(path)), fd_(std::move(fd)) {}
   int writeGathered();
-  int closeDurably();
+  int syncData();
+  int nameAndClose();
   int renameOver(const std::string& target);
 
-  std::string path_;
+  std::string path_;  // the name, or the one asked for while unnamed
   FileDescriptor fd_;
   std::string gathered_;
+  NewName naming_ = NewName::GivenWhenFree;
+  bool named_ = true;     // false while the file has no name (O_TMPFILE)
   bool created_ = false;  // path_ is ours to remove until committed
   bool failed_ = false;   // a write or flush failed: the file's content is unknown
   int pendingSlot_ = -1;  // where the signal handler finds path_
@@ -86,6 +92,7 @@ class NewFile {
 // Finishes what a run that ended between the two renames of
 // commitKeepingBackup left behind: names.temporary is either a second name
 // of target (removed) or the version target replaced (made the backup).
+// Anything else there (a link, a directory, another user's file) stays.
 int finishInterruptedBackup(const std::string& target, const BackupNames& names);
 
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "io/escaping.h"
 #include "io/file_descriptor.h"
 #include "io/text_field.h"
 
@@ -29,6 +30,11 @@ using Response = std::unique_ptr<ipp_t, IppDelete>;
 constexpr const char* kAttributes[] = {"printer-name", "printer-type"};
 
 enum class Reply { Answered, NoSuchQueue, Failed };
+
+// The scheduler's status message is its own text: quoted and escaped as
+// any value, so that it can neither act on a terminal nor forge a line of
+// the log that repeats it.
+std::string statusMessage() { return escaped(cupsLastErrorString(), Escaping::SyslogValue); }
 
 // A client error means the scheduler has no such queue for us; anything
 // else that is not success means it could not answer.
@@ -104,7 +110,7 @@ SchedulerAnswer askList(http_t* http, int limit) {
   // A scheduler without queues answers "not found".
   const Reply reply = replyOf(response);
   if (reply == Reply::Failed || (reply == Reply::NoSuchQueue && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)) {
-    return {AnswerPart::LocalAll, false, cupsLastErrorString(), {}};
+    return {AnswerPart::LocalAll, false, statusMessage(), {}};
   }
   addLocalQueues(response, answer.names);
   return answer;
@@ -118,7 +124,7 @@ SchedulerAnswer askEach(http_t* http, const std::vector<std::string>& names) {
   SchedulerAnswer answer{AnswerPart::Local, true, {}, {}};
   for (const std::string& name : names) {
     if (askOne(http, name, answer.names) != Reply::Failed) continue;
-    return {AnswerPart::Local, false, cupsLastErrorString(), {}};
+    return {AnswerPart::Local, false, statusMessage(), {}};
   }
   return answer;
 }
@@ -129,7 +135,7 @@ SchedulerAnswer askWithBrowsing(http_t* http) {
   const int count = cupsGetDests2(http, &list);
   SchedulerAnswer answer{AnswerPart::Browse, true, {}, {}};
   if (count == 0 && cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
-    answer = {AnswerPart::Browse, false, cupsLastErrorString(), {}};
+    answer = {AnswerPart::Browse, false, statusMessage(), {}};
   }
   for (int i = 0; i < count; ++i) {
     if (list[i].instance == nullptr) answer.names.emplace_back(list[i].name);

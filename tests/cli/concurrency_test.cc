@@ -1,11 +1,13 @@
 // Runs at the same moment never interleave: each holds the lock file beside
 // the configuration from its read pass to its rotation.
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "cli/cli_fixture.h"
@@ -88,6 +90,56 @@ TEST_F(ConcurrencyTest, NoLockIsHeldWhileTheSchedulerIsAsked) {
   EXPECT_EQ(removed.status, 0) << removed.err;
   EXPECT_EQ(run({"-x", "Q2"}).status, 0);  // the killed run left nothing holding the lock
   EXPECT_EQ(readConf(), configWith(cupsRoot()));
+}
+
+// A queue name that first appears in the file on the last of the reads
+// under the lock was never asked about: it is listed unchecked, never as a
+// queue the scheduler does not know. strace stops the run each time it has
+// taken the lock; the test adds a block of a known queue before it reads.
+TEST_F(ConcurrencyTest, NameFirstMetOnTheLastReadIsUnchecked) {
+  const std::string root = cupsRoot();
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"-o", "x"}, listing(root, "None", 59787,
+                            {{"Q1", "zorv", "/var/run/zorv/Q1.fifo", "/dev/null", ""},
+                             {"Q2", "parallel", "/dev/lp0", "/dev/null", ""},
+                             {"Q3", "usb", "//Zorv/ZPR4410", "/dev/null", "unchecked"}})},
+      {{"--tsv"}, "setting\tCUPS_ConfigPath\t" + root + "\nsetting\tLogDirectoryPath\t\nsetting\tUI_Port\t59787\n"
+                  "entry\tQ1\t/dev/null\tzorv\t/var/run/zorv/Q1.fifo\tok\n"
+                  "entry\tQ2\t/dev/null\tparallel\t/dev/lp0\tok\n"
+                  "entry\tQ3\t/dev/null\tusb\t//Zorv/ZPR4410\tunchecked\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    writeConf(configWith(root));
+    writeFile(conf() + ".lock", "");
+    const std::string trace = file("trace");
+    const std::string pidFile = file("run.pid");
+    ::unlink(trace.c_str());
+    ASSERT_EQ(::mkfifo(trace.c_str(), 0600), 0);
+    RunResult result;
+    std::thread running([&] {
+      result = runWrapped({"strace", "-qq", "-o", trace, "-e", "trace=flock", "-e", "inject=flock:signal=STOP", "sh",
+                           "-c", "echo $$ >\"$0\"; exec \"$@\"", pidFile},
+                          c.args);
+    });
+    std::ifstream lines(trace);
+    std::string blocks;
+    int stops = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("stopped by SIGSTOP") == std::string::npos) continue;
+      blocks += "<Printer Q" + std::to_string(++stops) + ">\nDevicePath /dev/null\n</Printer>\n";
+      writeConf(configWith(root, blocks));
+      ::kill(std::stoi(readFile(pidFile)), SIGCONT);
+    }
+    running.join();
+    EXPECT_EQ(stops, 3);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, "");
+  }
 }
 
 }  // namespace

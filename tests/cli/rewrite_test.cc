@@ -275,8 +275,9 @@ TEST_F(RewriteTest, LongLineIsNotCutByARewrite) {
   expectFiles(before);
 }
 
-// A stale new file, or a directory, at the new file's name is someone
-// else's: the rewrite goes to a name of its own and leaves it alone.
+// A directory at the new file's name is someone else's: the rewrite goes
+// to a name of its own and leaves it alone. A stale new file (a regular
+// file of root's) is what a killed run left: the change removes it.
 TEST_F(RewriteTest, WhatStandsAtTheNewFileNameIsLeftAlone) {
   for (const bool directory : {false, true}) {
     SCOPED_TRACE(directory ? "directory" : "file");
@@ -288,8 +289,7 @@ TEST_F(RewriteTest, WhatStandsAtTheNewFileNameIsLeftAlone) {
     EXPECT_EQ(run({"-p", "Q1", "-o", "/dev/usb/lp1"}).status, 0);
     EXPECT_EQ(readConf(), configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n"));
     EXPECT_EQ(readFile(conf() + ".bak"), before);
-    EXPECT_EQ(directory ? std::filesystem::is_directory(conf() + "~") : readFile(conf() + "~") == std::string(10000, 'z'),
-              true);
+    EXPECT_EQ(directory ? std::filesystem::is_directory(conf() + "~") : !fileExists(conf() + "~"), true);
     EXPECT_EQ(newFilesLeft({"zorv.conf~"}), std::vector<std::string>{});
   }
 }

@@ -146,6 +146,72 @@ TEST_F(SafetyTest, RestoreKeepsTheOwnerAndModeAndFinishesAnInterruptedBackup) {
   EXPECT_FALSE(fileExists(conf() + ".bak~"));
 }
 
+// What killed runs left at the new files' names is removed by the next
+// change (unlinked, never opened), not by a preview; what is not certainly
+// such a file stays, and --check names it, one warning each.
+TEST_F(SafetyTest, AChangeRemovesWhatKilledRunsLeftAndCheckNamesWhatStays) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::function<void(const std::string&)> make;
+    const char* problem;  // nullptr: removed by a change; empty: stays unnamed, not a name of ours
+  };
+  const auto regular = [](const std::string& path) { writeFile(path, "<Ports>\n</Ports>\n"); };
+  const std::vector<Case> cases = {
+      {"new file", "zorv.conf~", regular, nullptr},
+      {"new file with a suffix", "zorv.conf~aB3dE9", regular, nullptr},
+      {"backup copy with a suffix", "zorv.conf.bak~Qq0000", regular, nullptr},
+      {"the configuration owner's", "zorv.conf~ownerX",
+       [&](const std::string& path) {
+         regular(path);
+         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+         ASSERT_EQ(::chown(conf().c_str(), 65534, 65534), 0);
+       },
+       nullptr},
+      {"another user's", "zorv.conf~",
+       [&](const std::string& path) {
+         regular(path);
+         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+       },
+       "belongs to another user"},
+      {"symbolic link", "zorv.conf~abcdef", [&](const std::string& path) { ASSERT_EQ(::symlink(conf().c_str(), path.c_str()), 0); },
+       "is a symbolic link"},
+      {"hard link", "zorv.conf~", [&](const std::string& path) { ASSERT_EQ(::link(file("other").c_str(), path.c_str()), 0); },
+       "has other names"},
+      {"directory", "zorv.conf~", [](const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); }, "is a directory"},
+      {"not a name of ours", "zorv.conf~abc", regular, ""},
+      {"FIFO", "zorv.conf.bak~abcdef", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       "is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeConf(withQ1());
+    writeFile(file("other"), "other\n");
+    const std::string path = file(c.name);
+    std::filesystem::remove_all(path);
+    c.make(path);
+    const RunResult check = run({"--check"});
+    EXPECT_EQ(check.status, 0) << check.err;
+    const std::string warning = conf() + ":0: warning: " + path + " " + (c.problem ? c.problem : "") +
+                                " at the name of a new file: no change removes it\n";
+    const bool warned = c.problem != nullptr && *c.problem != '\0';
+    EXPECT_EQ(countOf(check.out, ":0: warning: "), warned ? 1 : 0) << check.out;
+    if (warned) {
+      EXPECT_NE(check.out.find(warning), std::string::npos) << check.out;
+    }
+    EXPECT_EQ(run({"--dry-run", "-p", "Q1", "-o", "/dev/zero"}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+    const std::string trace = file("trace");
+    const RunResult change = runWrapped({"strace", "-f", "-qq", "-e", "trace=open,openat", "-o", trace},
+                                        {"-p", "Q1", "-o", "/dev/zero"}, {{"ASAN_OPTIONS", "detect_leaks=0"}});
+    EXPECT_EQ(change.status, 0) << change.err;
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(path)), c.problem != nullptr);
+    EXPECT_EQ(readFile(trace).find("\"" + path + "\""), std::string::npos);
+    std::filesystem::remove_all(path);
+    ::chown(conf().c_str(), 0, 0);
+  }
+}
+
 // Two first runs on a missing file, 50 times: both list the default file,
 // neither fails, nothing is left over.
 TEST_F(SafetyTest, FirstListingsStartedTogetherNeverBreakEachOther) {

@@ -709,14 +709,14 @@ TEST_F(TrustTest, PasswordPastTheLineCutIsNeverShown) {
   }
 }
 
-// The signal arrives while the new file is being written (its first sync).
+// The signal arrives as the new file, named by then, is moved into place.
 TEST_F(TrustTest, SignalDuringARewriteRemovesTheNewFile) {
   const std::string before = configWith(cupsRoot());
   for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{{"TERM", SIGTERM}, {"INT", SIGINT}, {"HUP", SIGHUP}}) {
     SCOPED_TRACE(name);
     writeConf(before);
     const RunResult result = runWrapped(
-        {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=fsync,fdatasync:signal=" + name + ":when=1", "-P", conf() + "~"},
+        {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=rename,renameat,renameat2:signal=" + name + ":when=1", "-P", conf() + "~"},
         kAddQ1, {{"ASAN_OPTIONS", "detect_leaks=0"}});
     EXPECT_EQ(result.status, 128 + number) << result.err;
     EXPECT_FALSE(fileExists(conf() + "~"));

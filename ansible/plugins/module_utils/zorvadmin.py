@@ -66,12 +66,19 @@ def failure_message(rc, out, err, reason):
     return '\n'.join(causes + followed) or 'zorvadmin exited with status %d' % rc
 
 
+HEX_DIGITS = '0123456789abcdef'
+
+
 def unescape(field):
-    """A field of zorvadmin's --tsv output: \\t, \\n and \\\\ as written."""
+    """A field of zorvadmin's --tsv output: \\t, \\n, \\\\ and \\xNN as written."""
     out, i = [], 0
     while i < len(field):
         c = field[i]
-        if c == '\\' and i + 1 < len(field):
+        hex_digits = field[i + 2:i + 4]
+        if c == '\\' and field[i + 1:i + 2] == 'x' and len(hex_digits) == 2 and set(hex_digits) <= set(HEX_DIGITS):
+            c = chr(int(hex_digits, 16))
+            i += 3
+        elif c == '\\' and i + 1 < len(field):
             i += 1
             c = {'t': '\t', 'n': '\n'}.get(field[i], field[i])
         out.append(c)
