@@ -1,6 +1,6 @@
 // What a root tool must settle about its own process before it touches a
-// file: descriptors 0 to 2, a set-user-ID caller's environment, and
-// standard output as a file that can fail.
+// file: descriptors 0 to 2, a set-user-ID caller's environment, ids and
+// rights, and standard output as a file that can fail.
 #pragma once
 
 #include <sys/types.h>
