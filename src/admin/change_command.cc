@@ -10,6 +10,7 @@
 #include "admin/listing.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
+#include "admin/process_guard.h"
 #include "admin/run.h"
 #include "config/config_files.h"
 #include "io/problem_report.h"
@@ -71,13 +72,18 @@ int applyChange(const AdminContext& context, const LongOptions& options, const C
   const RewriteRequest request = requestFor(context, spelled, read, options);
   Replacing replacing = options.dryRun ? Replacing::Preview : Replacing::Replace;
   if (!options.dryRun && changesNothing(context, read, spelled)) replacing = Replacing::NothingToChange;
-  return rewriteConfiguration(files, request, queues, replacing, shown, [&] { logRewrite(request, files, read); });
+  return rewriteConfiguration(files, request, queues, replacing, shown,
+                              {[&] { logRewrite(request, files, read); },
+                               [&] { logRefusedChange(context, files.config, kExitFileError); }});
 }
 
 // A device path that is not a device yet is allowed (it may appear when the
-// printer is plugged in), but worth a word.
+// printer is plugged in), but worth a word; found out with the caller's
+// rights, so that a set-user-ID run tells no more than the caller may know.
 void warnAboutDevice(std::string_view devicePath) {
-  if (const char* problem = devicePathProblem(judgeDevicePath(devicePath))) {
+  DevicePathVerdict verdict = DevicePathVerdict::CannotCheck;
+  withCallersRights([&] { verdict = judgeDevicePath(devicePath); });
+  if (const char* problem = devicePathProblem(verdict)) {
     std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", shownDevicePath(devicePath).c_str(), problem);
   }
 }
@@ -104,7 +110,7 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
   // then the refusals that need only the scheduler's answer.
   if (context.command == AdminCommand::Add) {
     request.onceAsked = [&] {
-      warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler);
+      withCallersRights([&] { warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler); });
       return checkOperandsWithCups(context, queues);
     };
   }
@@ -130,7 +136,7 @@ int runClassic(const AdminContext& context, const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
   const int status = runCommand(context, options, files);
   // What a preview would not have done is not worth a line.
-  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun) {
+  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !commitFailureLogged()) {
     logRefusedChange(context, files.config, status);
   }
   return status;

@@ -62,7 +62,8 @@ std::string describeCaller(const CallerFacts& facts) {
 
 std::string invokingPerson() {
   CallerFacts facts;
-  facts.realUid = ::getuid();
+  // Remembered when the run began: a set-user-ID change makes every id root's.
+  facts.realUid = callerUid();
   facts.realName = nameOf(facts.realUid);
   facts.loginSet = readLoginUid(facts.loginUid);
   if (facts.loginSet) facts.loginName = nameOf(facts.loginUid);

@@ -1,13 +1,34 @@
 #include "admin/config_replace.h"
 
+#include <signal.h>
+
 #include <optional>
 
 #include "admin/preview.h"
 #include "admin/run.h"
-#include "io/new_file.h"
 
 namespace zorv {
 namespace {
+
+bool gCommitFailureLogged = false;
+
+// The signals a caller may send to end a run, held back for as long as the
+// object lives; the mask before is restored after.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+    ::sigprocmask(SIG_BLOCK, &held, &before_);
+  }
+  ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t before_{};
+};
 
 // The new file takes the configuration's owner, mode and attributes before
 // anything is written to it.
@@ -28,7 +49,7 @@ bool sameAsConfiguration(NewFile& file, const ConfigFiles& files) {
 }
 
 int replaceWithRewrite(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                       ConfigContent& shown, const std::function<void()>& onReplaced) {
+                       ConfigContent& shown, const ChangeLines& lines) {
   std::optional<NewFile> created = createNewConfig(files);
   if (!created) return kExitFileError;
   NewFile& file = *created;
@@ -38,12 +59,23 @@ int replaceWithRewrite(const ConfigFiles& files, const RewriteRequest& request, 
   shown = std::move(rewrite.content);
   // A rewrite that changes no byte leaves the configuration and its backup as they are.
   if (sameAsConfiguration(file, files)) return kExitOk;
-  if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
-  onReplaced();
-  return kExitOk;
+  return commitWithLines(file, files, lines) == 0 ? kExitOk : kExitFileError;
 }
 
 }  // namespace
+
+int commitWithLines(NewFile& file, const ConfigFiles& files, const ChangeLines& lines) {
+  const HeldSignals held;
+  // The record first: a run that is killed after it may have made the
+  // change, never without a line that says so.
+  lines.made();
+  if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) == 0) return 0;
+  lines.failed();
+  gCommitFailureLogged = true;
+  return -1;
+}
+
+bool commitFailureLogged() { return gCommitFailureLogged; }
 
 int exitStatusFor(PassResult result) {
   switch (result) {
@@ -55,8 +87,8 @@ int exitStatusFor(PassResult result) {
 }
 
 int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                         Replacing replacing, ConfigContent& shown, const std::function<void()>& onReplaced) {
-  if (replacing == Replacing::Replace) return replaceWithRewrite(files, request, queues, shown, onReplaced);
+                         Replacing replacing, ConfigContent& shown, const ChangeLines& lines) {
+  if (replacing == Replacing::Replace) return replaceWithRewrite(files, request, queues, shown, lines);
   std::string content;
   ConfigRead rewrite = rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
     content += bytes;

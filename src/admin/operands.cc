@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "admin/device_path.h"
+#include "admin/process_guard.h"
 #include "admin/run.h"
 #include "io/problem_report.h"
 #include "io/text_field.h"
@@ -43,7 +44,10 @@ int checkOperands(const AdminContext& context) {
     return kExitRefused;
   }
   // The daemon would write print data into a file, a directory or a FIFO.
-  const DevicePathVerdict verdict = judgeDevicePath(context.devicePath);
+  // Looked at with the caller's rights: a set-user-ID run refuses nothing
+  // the caller could not see.
+  DevicePathVerdict verdict = DevicePathVerdict::CannotCheck;
+  withCallersRights([&] { verdict = judgeDevicePath(context.devicePath); });
   if (!refusesDevicePath(verdict)) return kExitOk;
   reportProblem("the device path %s %s; refused", shownDevicePath(context.devicePath).c_str(),
                 devicePathProblem(verdict));

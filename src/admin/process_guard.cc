@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,9 +22,57 @@ namespace {
 
 bool gStandardOutputClosed = false;  // descriptor 1 was closed when the run began
 
+struct CallerIds {
+  uid_t user;
+  gid_t group;
+  bool setUserId;
+};
+
+const CallerIds& callerIds() {
+  static const CallerIds ids{::getuid(), ::getgid(), ::getuid() != ::geteuid() || ::getgid() != ::getegid()};
+  return ids;
+}
+
+// Every user id to user and every group id to group, group first (without
+// the user's privilege the group could not be changed), and read back.
+// -1 with errno, or with errno 0 when the ids read back are others.
+int setEveryId(uid_t user, gid_t group) {
+  uid_t real = 0, effective = 0, saved = 0;
+  gid_t realGroup = 0, effectiveGroup = 0, savedGroup = 0;
+  if (::setresgid(group, group, group) != 0 || ::setresuid(user, user, user) != 0 ||
+      ::getresuid(&real, &effective, &saved) != 0 || ::getresgid(&realGroup, &effectiveGroup, &savedGroup) != 0) {
+    return -1;
+  }
+  errno = 0;
+  const bool all = real == user && effective == user && saved == user && realGroup == group &&
+                   effectiveGroup == group && savedGroup == group;
+  return all ? 0 : -1;
+}
+
+int reportIdFailure(const char* what) {
+  if (errno != 0) {
+    std::fprintf(stderr, "zorvadmin: cannot %s: %s\n", what, std::strerror(errno));
+  } else {
+    std::fprintf(stderr, "zorvadmin: cannot %s\n", what);
+  }
+  return -1;
+}
+
+// The file-system ids read back (an invalid id changes nothing).
+bool fileSystemIdsAre(uid_t user, gid_t group) {
+  return static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1))) == user &&
+         static_cast<gid_t>(::setfsgid(static_cast<gid_t>(-1))) == group;
+}
+
 }  // namespace
 
-bool runsSetUserId() { return ::getuid() != ::geteuid() || ::getgid() != ::getegid(); }
+void rememberCaller() { callerIds(); }
+
+bool runsSetUserId() { return callerIds().setUserId; }
+
+uid_t callerUid() { return callerIds().user; }
+
+gid_t callerGid() { return callerIds().group; }
 
 void forgetCallersEnvironment() {
   if (!runsSetUserId()) return;
@@ -44,20 +93,29 @@ int giveUpSetUserId() {
   const uid_t user = ::getuid();
   const gid_t group = ::getgid();
   if (user == ::geteuid() && group == ::getegid()) return 0;
-  // Group first: without the user's privilege the group could not be changed.
-  uid_t real = 0, effective = 0, saved = 0;
-  gid_t realGroup = 0, effectiveGroup = 0, savedGroup = 0;
-  if (::setresgid(group, group, group) != 0 || ::setresuid(user, user, user) != 0 ||
-      ::getresuid(&real, &effective, &saved) != 0 || ::getresgid(&realGroup, &effectiveGroup, &savedGroup) != 0) {
-    std::fprintf(stderr, "zorvadmin: cannot give up the set-user-ID privilege: %s\n", std::strerror(errno));
-    return -1;
+  return setEveryId(user, group) == 0 ? 0 : reportIdFailure("give up the set-user-ID privilege");
+}
+
+int shutOutCaller() {
+  if (!runsSetUserId()) return 0;
+  // Only a run whose effective user is root gets here.
+  return setEveryId(0, 0) == 0 ? 0 : reportIdFailure("set every user and group id to root");
+}
+
+bool withCallersRights(const std::function<void()>& step) {
+  if (!runsSetUserId()) {
+    step();
+    return true;
   }
-  if (real != user || effective != user || saved != user || realGroup != group || effectiveGroup != group ||
-      savedGroup != group) {
-    std::fprintf(stderr, "zorvadmin: cannot give up the set-user-ID privilege\n");
-    return -1;
-  }
-  return 0;
+  const auto group = static_cast<gid_t>(::setfsgid(callerGid()));
+  const auto user = static_cast<uid_t>(::setfsuid(callerUid()));
+  const bool taken = fileSystemIdsAre(callerUid(), callerGid());
+  if (taken) step();
+  ::setfsuid(user);
+  ::setfsgid(group);
+  // Root's rights back, or every later file operation would be the caller's.
+  if (!fileSystemIdsAre(user, group)) std::abort();
+  return taken;
 }
 
 void openClosedStandardDescriptors() {

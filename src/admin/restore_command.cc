@@ -9,6 +9,7 @@
 
 #include "admin/change_command.h"
 #include "admin/change_audit.h"
+#include "admin/config_replace.h"
 #include "admin/run.h"
 #include "config/config_files.h"
 #include "io/file_lock.h"
@@ -70,9 +71,9 @@ int restoreUnderLock(const ConfigFiles& files) {
     return kExitFileError;
   }
   const std::string changes = restoredDeviceChanges(files);
-  if (file.commitKeepingBackup(files.config, {files.backup, files.backupTemporary}) != 0) return kExitFileError;
-  logRestore(files.config, changes);
-  return kExitOk;
+  const ChangeLines lines{[&] { logRestore(files.config, changes); },
+                          [&] { logRefusedRestore(files.config, kExitFileError); }};
+  return commitWithLines(file, files, lines) == 0 ? kExitOk : kExitFileError;
 }
 
 int restoreLocked(const ConfigFiles& files) {
@@ -91,7 +92,7 @@ int restoreLocked(const ConfigFiles& files) {
 int restoreBackup(const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
   if (const int status = restoreLocked(files); status != kExitOk) {
-    logRefusedRestore(files.config, status);
+    if (!commitFailureLogged()) logRefusedRestore(files.config, status);
     return status;
   }
   // The lock is let go first: the listing asks the scheduler.

@@ -62,6 +62,7 @@ int readListing(const AdminContext& context, const LongOptions& options) {
 }  // namespace
 
 int runAdmin(int argc, const char* const* argv) {
+  rememberCaller();
   openClosedStandardDescriptors();
   // First of all, whatever the options: nothing below may see what a
   // set-user-ID caller put in the environment.
@@ -82,6 +83,9 @@ int runAdmin(int argc, const char* const* argv) {
     std::fprintf(stderr, "This Command must be run as root\n");
     return kExitNotRoot;
   }
+  // From here on the run may hold the lock: a set-user-ID caller loses the
+  // right to stop or kill it.
+  if (shutOutCaller() != 0) return kExitFileError;
   ::umask(022);  // every file the run creates gets its mode explicitly
   removeNewFilesOnSignals();
   if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(options));

@@ -48,6 +48,11 @@ void logSetting(std::string_view key, const CurrentSetting& before, std::string_
             auditQuoted(value).c_str(), auditQuoted(config).c_str());
 }
 
+void logRefusedSetting(std::string_view key, const std::string& config) {
+  logRefusal("%s could not set %s in %s: %s", invokingPerson().c_str(), auditQuoted(key).c_str(),
+             auditQuoted(config).c_str(), std::string(lastProblem()).c_str());
+}
+
 int checkSetting(std::string_view key, std::string_view value) {
   if (const char* problem = settingProblem(key, value)) {
     reportProblem("the value of %s %s", std::string(key).c_str(), problem);
@@ -73,8 +78,10 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
   if (!options.dryRun && before.present && before.value == options.setValue) replacing = Replacing::NothingToChange;
   // The entries are as read: --set changes no block.
   ConfigContent unused;
-  const int status = rewriteConfiguration(files, request, queues, replacing, unused,
-                                          [&] { logSetting(options.setKey, before, options.setValue, files.config); });
+  const int status =
+      rewriteConfiguration(files, request, queues, replacing, unused,
+                           {[&] { logSetting(options.setKey, before, options.setValue, files.config); },
+                            [&] { logRefusedSetting(options.setKey, files.config); }});
   if (status != kExitOk || options.quiet) return status;
   ConfigContent& shown = locked.read.content;
   showSetting(shown.settings, options.setKey, options.setValue);
@@ -104,10 +111,7 @@ const char* settingProblem(std::string_view key, std::string_view value) {
 int runSet(const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
   const int status = setChecked(options, files);
-  if (status != kExitOk && !options.dryRun) {
-    logRefusal("%s could not set %s in %s: %s", invokingPerson().c_str(), auditQuoted(options.setKey).c_str(),
-               auditQuoted(files.config).c_str(), std::string(lastProblem()).c_str());
-  }
+  if (status != kExitOk && !options.dryRun && !commitFailureLogged()) logRefusedSetting(options.setKey, files.config);
   return status;
 }
 

@@ -298,6 +298,80 @@ TEST_F(TrustTest, FailedRenameKeepsTheBackupAndALaterRunCleansUp) {
   EXPECT_FALSE(fileExists(conf() + "~"));
 }
 
+// The line of a change is sent before the change is committed, and the
+// commit with its lines is one step that INT, TERM, HUP and QUIT cannot
+// interrupt: killed at the rename, a run has logged its change; a rename
+// that fails is logged as the change, then as the failure; a signal that
+// arrives at the rename acts once the change is made, backup and all.
+TEST_F(TrustTest, EachCommitIsLoggedBeforeItIsMade) {
+  const std::string before = configWith(cupsRoot());
+  const std::string root = "root (uid 0) ";
+  const std::string setQ1 = root + "set the device path of queue Q1 from (none) to /dev/null in ";
+  const std::string setPort = root + "set UI_Port from 59787 to 59788 in ";
+  const std::string restored = root + "restored CONF from its backup; device paths: Q1 from (none) to /dev/null";
+  struct Case {
+    std::vector<std::string> args;
+    std::string inject;  // at the first rename
+    int status;
+    bool changed;
+    std::vector<std::string> lines;  // CONF for the configuration; a failure line is matched up to its reason
+  };
+  const std::vector<Case> cases = {
+      {kAddQ1, "signal=KILL", 128 + SIGKILL, false, {setQ1 + "CONF"}},
+      {kAddQ1, "error=EBUSY", 3, false,
+       {setQ1 + "CONF", root + "could not set the device path of queue Q1 to /dev/null in CONF: "}},
+      {kAddQ1, "signal=TERM", 128 + SIGTERM, true, {setQ1 + "CONF"}},
+      {{"-x", "Q1"}, "signal=QUIT", 128 + SIGQUIT, true,
+       {root + "removed the entry of queue Q1 (device path /dev/null) from CONF"}},
+      {{"--set", "UI_Port", "59788"}, "signal=KILL", 128 + SIGKILL, false, {setPort + "CONF"}},
+      {{"--set", "UI_Port", "59788"}, "signal=INT", 128 + SIGINT, true, {setPort + "CONF"}},
+      {{"--set", "UI_Port", "59788"}, "error=EBUSY", 3, false,
+       {setPort + "CONF", root + "could not set UI_Port in CONF: "}},
+      {{"--restore"}, "signal=KILL", 128 + SIGKILL, false, {restored}},
+      {{"--restore"}, "signal=HUP", 128 + SIGHUP, true, {restored}},
+      {{"--restore"}, "error=EBUSY", 3, false, {restored, root + "could not restore CONF from its backup: "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.inject);
+    TempDir dir;
+    const std::string config = dir.file("zorv.conf");
+    const std::string original = c.args[0] == "-x" ? added() : before;
+    writeFile(config, original);
+    if (c.args[0] == "--restore") writeFile(config + ".bak", added());
+    std::vector<std::string> command{"sh", "-c", "echo 4294967295 >/proc/self/loginuid && exec \"$@\"", "sh",
+                                     "strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                     "inject=rename,renameat,renameat2:" + c.inject + ":when=1", zorvadminPath()};
+    command.insert(command.end(), c.args.begin(), c.args.end());
+    std::map<std::string, std::string> env = runEnv({{"ZORV_CONF", config}});
+    env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer cannot run under ptrace
+    SyslogRun logged;
+    try {
+      logged = runCapturingSyslog(command, env);
+    } catch (const std::runtime_error& error) {
+      GTEST_SKIP() << "no private /dev/log: " << error.what();
+    }
+    EXPECT_EQ(logged.result.status, c.status) << logged.result.err;
+    EXPECT_EQ(readFile(config) != original, c.changed);
+    // Made means made whole: the replaced version is the backup.
+    if (c.changed) {
+      EXPECT_EQ(readFile(config + ".bak"), original);
+    }
+    ASSERT_EQ(logged.messages.size(), c.lines.size()) << ::testing::PrintToString(logged.messages);
+    for (std::size_t i = 0; i < c.lines.size(); ++i) {
+      const std::optional<SyslogMessage> message = parseSyslogMessage(logged.messages[i]);
+      ASSERT_TRUE(message.has_value()) << logged.messages[i];
+      std::string expected = c.lines[i];
+      expected.replace(expected.find("CONF"), 4, config);
+      const bool failure = i == 1;
+      EXPECT_EQ(message->level, failure ? 4 : 5);
+      EXPECT_EQ(message->text.substr(0, failure ? expected.size() : std::string::npos), expected);
+      if (failure) {
+        EXPECT_TRUE(message->text.ends_with(": Device or resource busy")) << message->text;
+      }
+    }
+  }
+}
+
 // An operand is stored exactly or refused before any file is read or made.
 TEST_F(TrustTest, OperandsThatWouldNotReadBackAreRefusedBeforeAnyFileIsTouched) {
   const std::string longName(256, 'Q');
@@ -446,6 +520,93 @@ exit 0
       EXPECT_EQ(message->text, "nobody (uid 65534) removed the entry of queue Q1 (device path /dev/x) from /etc/zorv.conf");
     }
   }
+}
+
+// A set-user-ID change makes every id root's before it takes the lock, so
+// its caller can neither stop it while it holds the lock nor kill it while
+// it commits; the audit line still names the caller. What it says about a
+// device path is what the caller could find out: a node or a file in a
+// directory only root may search reads as a path that does not exist there. Each id
+// change that fails (strace -u runs the binary set-user-ID) says so.
+TEST_F(TrustTest, SetUserIdChangeIsRootsAloneAndTellsOnlyWhatTheCallerMayKnow) {
+#ifdef ZORV_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime does not run set-user-ID";
+#endif
+  TempDir shared;
+  ASSERT_EQ(::chmod(shared.path().c_str(), 0755), 0);
+  const std::string binary = shared.file("zorvadmin");
+  std::filesystem::copy_file(zorvadminPath(), binary);
+  ASSERT_EQ(::chown(binary.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(binary.c_str(), 04755), 0);
+  ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
+  writeFile(shared.file("withq1.conf"), configWith(cupsRoot(), kQ1Block));
+  // $1 the shared directory, $2 the test scheduler's socket.
+  const std::string script = R"sh(set -e
+echo 4294967295 >/proc/self/loginuid
+mount --bind /etc "$1/realetc"
+mount -t tmpfs -o mode=0755 zorvetc /etc
+for f in "$1"/realetc/*; do
+  case "${f##*/}" in zorv.conf*|cups) ;; *) ln -s "$f" /etc/ ;; esac
+done
+mkdir /etc/cups /etc/private
+echo "ServerName $2" >/etc/cups/client.conf
+chmod 0700 /etc/private
+mknod /etc/private/x c 1 3
+echo >/etc/private/f
+cp "$1/withq1.conf" /etc/zorv.conf
+set +e
+nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"  # no function: $! is the run itself
+for p in x f y; do $nobody "$1/zorvadmin" --dry-run -p Q1 -o /etc/private/$p >"$1/$p.out" 2>"$1/$p.err"; echo "$p $?"; done
+exec 9>>/etc/zorv.conf.lock
+flock -x 9
+$nobody "$1/zorvadmin" -x Q1 >/dev/null 2>&1 9>&- &
+pid=$!
+i=0
+until ls -l /proc/$pid/fd 2>/dev/null | grep -q zorv.conf.lock || [ $i -ge 1000 ]; do i=$((i+1)); sleep 0.01; done
+echo "held $(basename "$(readlink /proc/$pid/exe)")"
+grep -E '^(Uid|Gid):' /proc/$pid/status | tr -s ' \t' ' '
+$nobody sh -c 'kill -STOP $0' $pid 2>/dev/null; echo "stop $?"
+kill -CONT $pid  # in case it did stop
+exec 9>&-
+wait $pid; echo "remove $?"
+for inject in setresuid:error=EPERM setresuid:retval=0; do
+  strace -u nobody -qq -o /dev/null -e inject=$inject "$1/zorvadmin" -x Q1 2>&1 >/dev/null; echo "$inject $?"
+done
+strace -u nobody -qq -o /dev/null -e inject=setfsuid:retval=0 "$1/zorvadmin" --dry-run -p Q1 -o /dev/null 2>&1 >/dev/null
+echo "setfsuid $?"
+exit 0
+)sh";
+  SyslogRun run;
+  try {
+    run = runCapturingSyslog({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh", shared.path(),
+                              CupsScheduler::shared().socketPath()});
+  } catch (const std::runtime_error& error) {
+    GTEST_SKIP() << "no private /dev/log: " << error.what();
+  }
+  EXPECT_EQ(run.result.status, 0) << run.result.err;
+  EXPECT_EQ(run.result.out,
+            "x 0\nf 0\ny 0\nheld zorvadmin\nUid: 0 0 0 0\nGid: 0 0 0 0\nstop 1\nremove 0\n"
+            "zorvadmin: cannot set every user and group id to root: Operation not permitted\nsetresuid:error=EPERM 3\n"
+            "zorvadmin: cannot set every user and group id to root\nsetresuid:retval=0 3\n"
+            "zorvadmin: warning: the device path /dev/null cannot be checked\nsetfsuid 0\n")
+      << run.result.err;
+  // A device node, a file and a path where nothing is give the same words.
+  for (const char* name : {"x", "f"}) {
+    SCOPED_TRACE(name);
+    const auto asY = [name](std::string text) {
+      for (std::size_t at; (at = text.find(std::string("/etc/private/") + name)) != std::string::npos;) {
+        text[at + 13] = 'y';
+      }
+      return text;
+    };
+    EXPECT_EQ(asY(readFile(shared.file(std::string(name) + ".out"))), readFile(shared.file("y.out")));
+    EXPECT_EQ(asY(readFile(shared.file(std::string(name) + ".err"))), readFile(shared.file("y.err")));
+  }
+  EXPECT_EQ(readFile(shared.file("y.err")), "zorvadmin: warning: the device path /etc/private/y cannot be checked\n");
+  ASSERT_EQ(run.messages.size(), 1u) << ::testing::PrintToString(run.messages);
+  const std::optional<SyslogMessage> message = parseSyslogMessage(run.messages[0]);
+  ASSERT_TRUE(message.has_value()) << run.messages[0];
+  EXPECT_EQ(message->text, "nobody (uid 65534) removed the entry of queue Q1 (device path /dev/null) from /etc/zorv.conf");
 }
 
 TEST_F(TrustTest, ListWorksOnAReadOnlyFileSystemAndChangesFail) {
