@@ -72,13 +72,10 @@ const std::vector<MockPrinter> kTwoOfOneModel = {zorv(0, "2", "ZPR4410", "A-1"),
 // Z4410 named lp0 when its printer was there; lp0 is now the other model.
 const std::vector<MockPrinter> kRenumbered = {zorv(0, "3", "ZPR2200", "C-3"), zorv(1, "2", "ZPR4410", "A-1")};
 // udev made the by-id name for both; it leads to the one it met last.
-MockPrinter claiming(MockPrinter printer, const std::string& byIdName, int leadsTo = -1) {
+MockPrinter claiming(MockPrinter printer, const std::string& byIdName, int leadsTo = -1, std::string usbSerial = "") {
   printer.links = {byIdName, byPath(printer.port)};
   if (leadsTo >= 0) printer.leadsTo[byIdName] = leadsTo;
-  return printer;
-}
-MockPrinter withUsbSerial(MockPrinter printer, const std::string& serial) {
-  printer.serial = serial;
+  if (!usbSerial.empty()) printer.serial = usbSerial;
   return printer;
 }
 const std::vector<MockPrinter> kSameSerial = {claiming(zorv(0, "2", "ZPR4410", "S-1"), byId("ZPR4410", "S-1"), 1),
@@ -88,8 +85,8 @@ const std::vector<MockPrinter> kSanitised = {claiming(zorv(0, "2", "ZPR4410", "A
                                              claiming(zorv(1, "3", "ZPR4410", "A_1"), byId("ZPR4410", "A_1"))};
 // One USB serial, two Device ID serials.
 const std::vector<MockPrinter> kOneUsbSerial = {
-    claiming(withUsbSerial(zorv(0, "2", "ZPR4410", "P-1"), "U-1"), byId("ZPR4410", "U-1")),
-    claiming(withUsbSerial(zorv(1, "3", "ZPR4410", "P-2"), "U-1"), byId("ZPR4410", "U-1"))};
+    claiming(zorv(0, "2", "ZPR4410", "P-1"), byId("ZPR4410", "U-1"), -1, "U-1"),
+    claiming(zorv(1, "3", "ZPR4410", "P-2"), byId("ZPR4410", "U-1"), -1, "U-1")};
 const std::string kHostileId = "MFG:Zo\trv\n\x1b[2J;SN:\xff\xfe" + std::string(3000, 'x') + "\xc3\xa9" +
                                std::string(2000, 'y') + ";MDL";
 const std::string kTwoEntries = block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/" + byId("ZPR4410", "B-2")) +
@@ -200,6 +197,11 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
       {"no serial, an entry whose device is absent", noSerial,
        block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--devices", "--tsv"},
        noSerialTsv + "Zorv ZPR4410, 1.0\tmatches\nentry\tGone\t/dev/usb/lp5\t\t\tabsent\n", ""},
+      {"check: no serial, the by-path name; nothing on the absent", noSerial,
+       block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--check"},
+       "@:28: warning: the device path /dev/usb/lp0 of Z4410 is renumbered when printers come and go; /dev/" +
+           byPath("4") + " names the same printer for good\n@:31: warning: the CUPS scheduler knows no queue Gone\n"
+           "@:32: warning: the device path /dev/usb/lp5 of Gone does not exist\n", ""},
       {"a scheduler that never answers", noSerial, block("Z4410", "/dev/usb/lp0"), {"--devices", "--tsv"},
        noSerialTsv + "\tunknown\n", "", {{"CUPS_SERVER", file("silent.sock")}, {"ZORV_SCHEDULER_TIMEOUT", "1"}}},
       {"-p of a queue CUPS does not know: no word on the printer", kRenumbered, "",
@@ -207,8 +209,8 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
       {"an unreadable configuration", kRenumbered, "", {"--devices"}, "",
        "zorvadmin: cannot read " + dir_.path() + ": Is a directory\n", {{"ZORV_CONF", dir_.path()}}, 3},
       {"two printers, one serial", kSameSerial, block("Gone", "/dev/usb/lp5") + block("Z2200", "/dev/usb/lp9"), {"--devices"},
-       kLp0 + " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-2)\n Stable names : /dev/" + byPath("2") + "\n Note         : another printer reports the same serial, and a "
-           "by-id name leads to only one of them; use /dev/" + byPath("2") + "\n Entry        : none\n\n" + kLp1 +
+       kLp0 + " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-2)\n Stable names : /dev/" + byPath("2") +
+           "\n Note         : another printer reports the same serial, and a by-id name leads to only one of them; use /dev/" + byPath("2") + "\n Entry        : none\n\n" + kLp1 +
            " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-3)\n Stable names : /dev/" + byPath("3") +
            "\n Note         : another printer reports the same serial, and a by-id name leads to only one of them; "
            "use /dev/" + byPath("3") + "\n Entry        : none\n\n Not present  : Gone (/dev/usb/lp5)\n"
@@ -254,10 +256,9 @@ std::string shown(const std::string& model, int minor, const std::string& port, 
   }
   return out + rest + "\n";
 }
-std::string note(bool sameSerial, const std::string& port) {
-  return std::string(" Note         : ") +
-         (sameSerial ? "another printer reports the same serial" : "another printer's serial gives the same by-id name") +
-         ", and a by-id name leads to only one of them; use /dev/" + byPath(port) + "\n";
+std::string note(const std::string& port) {
+  return " Note         : another printer's serial gives the same by-id name, and a by-id name leads to only one of "
+         "them; use /dev/" + byPath(port) + "\n";
 }
 std::string device(int minor, const std::string& port, const std::string& model, const std::string& serial,
                    const std::string& stable, const char* state, const std::vector<std::string>& links) {
@@ -296,9 +297,9 @@ TEST_F(DevicesTest, StableNamesAreTheOnesThatStay) {
   const std::vector<Machine> machines = {
       {"serials udev spells alike, A 1 and A_1", kSanitised,
        block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/" + a1),
-       shown("ZPR4410", 0, "2", "A 1", {byPath("2")}, note(false, "2") + z4410Lp0 + "matches\n") +
+       shown("ZPR4410", 0, "2", "A 1", {byPath("2")}, note("2") + z4410Lp0 + "matches\n") +
            shown("ZPR4410", 1, "3", "A_1", {byPath("3")},
-                 note(false, "3") + " Entry        : Z2200 (/dev/" + a1 +
+                 note("3") + " Entry        : Z2200 (/dev/" + a1 +
                      "); CUPS make and model: Zorv ZPR2200, 1.0; the model differs\n"),
        device(0, "2", "ZPR4410", "A 1", byPath("2"), "shared-serial", {byPath("2")}) +
            "entry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t\tunknown\n" +
@@ -309,9 +310,9 @@ TEST_F(DevicesTest, StableNamesAreTheOnesThatStay) {
            "not Z2200's CUPS make and model Zorv ZPR2200, 1.0\n"},
       {"one USB serial, two Device ID serials", kOneUsbSerial, block("Z4410", "/dev/" + u1),
        shown("ZPR4410", 0, "2", "P-1", {byPath("2")},
-             note(false, "2") + " Entry        : Z4410 (/dev/" + u1 +
+             note("2") + " Entry        : Z4410 (/dev/" + u1 +
                  "); CUPS make and model: Zorv ZPR4410, 1.0; the model matches\n") +
-           shown("ZPR4410", 1, "3", "P-2", {byPath("3")}, note(false, "3") + none),
+           shown("ZPR4410", 1, "3", "P-2", {byPath("3")}, note("3") + none),
        device(0, "2", "ZPR4410", "P-1", byPath("2"), "shared-serial", {u1, byPath("2")}) + "entry\tZ4410\t/dev/" + u1 +
            "\t/dev/usb/lp0\t\tunknown\n" + device(1, "3", "ZPR4410", "P-2", byPath("3"), "shared-serial", {byPath("3")}),
        moving("28", "/dev/" + u1, "Z4410", false, byPath("2"))},
@@ -334,15 +335,6 @@ TEST_F(DevicesTest, StableNamesAreTheOnesThatStay) {
        moving("28", "/dev/usb/lp0", "Z4410", true, c3) + "@:28: warning: the device path /dev/usb/lp0 of Z4410 leads to "
            "Zorv ZPR2200 (serial C-3, USB port 1-3), not Z4410's CUPS make and model Zorv ZPR4410, 1.0\n"
            "@:32: warning: Z2200 leads to the same printer as Z4410 (line 27)\n"},
-      {"no serial, and an entry whose printer is absent", {zorv(0, "4", "ZPR4410", "")},
-       block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/" + byId("ZPR4410", "G-1")),
-       shown("ZPR4410", 0, "4", "", {byPath("4")}, z4410Lp0 + "matches\n") + " Not present  : Gone (/dev/" +
-           byId("ZPR4410", "G-1") + ")\n\n",
-       device(0, "4", "ZPR4410", "", byPath("4"), "no-serial", {byPath("4")}) +
-           "entry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t\tunknown\nentry\tGone\t/dev/" + byId("ZPR4410", "G-1") +
-           "\t\t\tabsent\n",
-       moving("28", "/dev/usb/lp0", "Z4410", true, byPath("4")) + "@:31: warning: the CUPS scheduler knows no queue "
-           "Gone\n@:32: warning: the device path /dev/" + byId("ZPR4410", "G-1") + " of Gone does not exist\n"},
   };
   for (const Machine& machine : machines) {
     SCOPED_TRACE(machine.name);
