@@ -1,5 +1,6 @@
 #include "admin/device_survey.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -8,18 +9,6 @@
 
 namespace zorv {
 namespace {
-
-std::vector<bool> sharedSerials(const std::vector<PrinterDevice>& devices) {
-  std::map<std::string, int> counts;
-  for (const PrinterDevice& device : devices) {
-    if (!device.identity.serial.empty()) ++counts[device.identity.serial];
-  }
-  std::vector<bool> shared;
-  for (const PrinterDevice& device : devices) {
-    shared.push_back(!device.identity.serial.empty() && counts[device.identity.serial] > 1);
-  }
-  return shared;
-}
 
 std::optional<std::size_t> deviceFor(const std::vector<PrinterDevice>& devices, std::string_view path) {
   const std::optional<dev_t> number = characterDeviceNumber(std::string(path));
@@ -47,17 +36,27 @@ void compareModels(DeviceSurvey& survey) {
   }
 }
 
-// The stable name to suggest for an entry that names the kernel's node.
-std::string betterName(const DeviceSurvey& survey, const EntryDevice& entry) {
+// Why an entry's path may lead to another printer tomorrow: the kernel's
+// node, or a by-id name that other printers claim too; empty when it stays.
+std::string movingName(const DeviceSurvey& survey, const EntryDevice& entry) {
   if (!entry.device) return {};
   const PrinterDevice& device = survey.devices[*entry.device];
-  if (entry.entry->devicePath.view() != device.node) return {};
-  return stableName(device, survey.serialShared[*entry.device]);
+  const std::string_view path = entry.entry->devicePath.view();
+  if (path == device.node) return "is renumbered when printers come and go";
+  for (const std::string& shared : device.sharedNames) {
+    if (path == shared) return "is claimed by another printer too, and udev may give it to that one";
+  }
+  return {};
 }
 
-std::string renumbered(std::string_view path, const std::string& stable) {
-  return std::string(path) + " is renumbered when printers come and go; " + escapeText(stable) +
-         " names the same printer for good";
+// The warning for a path that may move, with the stable name to use; empty
+// when it stays or the printer has no stable name.
+std::string betterName(const DeviceSurvey& survey, const EntryDevice& entry, std::string_view path) {
+  const std::string why = movingName(survey, entry);
+  if (why.empty()) return {};
+  const std::string stable = stableName(survey.devices[*entry.device]);
+  if (stable.empty()) return {};
+  return std::string(path) + " " + why + "; " + escapeText(stable) + " names the same printer for good";
 }
 
 std::string otherModel(const DeviceSurvey& survey, const EntryDevice& entry) {
@@ -74,7 +73,6 @@ DeviceSurvey surveyDevices(const std::vector<PrinterEntry>& entries) {
   PrinterDeviceScan scan = findPrinterDevices();
   survey.devices = std::move(scan.devices);
   survey.error = scan.error;
-  survey.serialShared = sharedSerials(survey.devices);
   for (const PrinterEntry& entry : entries) {
     survey.entries.push_back({&entry, deviceFor(survey.devices, entry.devicePath.view()), {}, ModelVerdict::Unknown});
   }
@@ -96,6 +94,20 @@ std::string describePrinter(const PrinterDevice& device) {
   return name + " (" + details + ")";
 }
 
+std::vector<std::size_t> sharingPrinters(const DeviceSurvey& survey, std::size_t device) {
+  std::vector<std::size_t> others;
+  for (std::size_t i = 0; i < survey.devices.size(); ++i) {
+    for (const std::string& name : survey.devices[device].sharedNames) {
+      const std::vector<std::string>& theirs = survey.devices[i].sharedNames;
+      if (i != device && std::find(theirs.begin(), theirs.end(), name) != theirs.end()) {
+        others.push_back(i);
+        break;
+      }
+    }
+  }
+  return others;
+}
+
 std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries, bool& surveyed) {
   std::vector<DeviceWarning> warnings;
   surveyed = true;
@@ -113,8 +125,8 @@ std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entri
     const PrinterEntry& config = *entry.entry;
     const std::string path = "the device path " + std::string(config.devicePath.view()) + " of " +
                              std::string(config.spooler.view());
-    if (const std::string stable = betterName(survey, entry); !stable.empty()) {
-      warnings.push_back({lineOf(config), "warning: " + renumbered(path, stable)});
+    if (const std::string better = betterName(survey, entry, path); !better.empty()) {
+      warnings.push_back({lineOf(config), "warning: " + better});
     }
     if (entry.verdict == ModelVerdict::Differs) {
       warnings.push_back({lineOf(config), "warning: " + path + " " + otherModel(survey, entry)});
@@ -141,8 +153,8 @@ void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePat
     return;
   }
   const EntryDevice& entry = survey.entries[0];
-  if (const std::string stable = betterName(survey, entry); !stable.empty()) {
-    std::fprintf(stderr, "zorvadmin: warning: %s\n", renumbered(devicePath, stable).c_str());
+  if (const std::string better = betterName(survey, entry, devicePath); !better.empty()) {
+    std::fprintf(stderr, "zorvadmin: warning: %s\n", better.c_str());
   }
   if (entry.verdict == ModelVerdict::Differs) {
     std::fprintf(stderr, "zorvadmin: warning: %s %s\n", std::string(devicePath).c_str(),

@@ -24,7 +24,6 @@ struct EntryDevice {
 struct DeviceSurvey {
   std::vector<PrinterDevice> devices;
   std::vector<EntryDevice> entries;  // in file order
-  std::vector<bool> serialShared;    // per device: another present printer reports its serial
   int error = 0;                     // errno of a survey that could not be made: no device, every entry absent
 };
 
@@ -43,16 +42,20 @@ struct DeviceWarning {
   std::string message;
 };
 
-// --check's warnings: a kernel name for which a stable name exists, a
-// printer whose model differs from its queue's, two entries that lead to
-// the same printer. A survey that fails is a warning on standard error,
-// and surveyed false.
+// The other present printers that claim one of the device's by-id names.
+std::vector<std::size_t> sharingPrinters(const DeviceSurvey& survey, std::size_t device);
+
+// --check's warnings: a kernel name, or a by-id name another printer claims
+// too, for which a stable name exists, a printer whose model differs from
+// its queue's, two entries that lead to the same printer. A survey that
+// fails is a warning on standard error, and surveyed false.
 std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entries, bool& surveyed);
 
-// -p's words on standard error when the device path is a kernel name with a
-// stable name for the same printer, or leads to a printer of another model
-// than the queue's, or when the printers cannot be surveyed. Nothing for a
-// queue the scheduler does not know.
+// -p's words on standard error when the device path is a kernel name, or a
+// by-id name another printer claims too, with a stable name for the same
+// printer, or leads to a printer of another model than the queue's, or when
+// the printers cannot be surveyed. Nothing for a queue the scheduler does
+// not know.
 void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePath, CupsQueueDirectory& queues);
 
 }  // namespace zorv

@@ -34,9 +34,11 @@ const char* verdictWord(const EntryDevice& entry) {
   return "unknown";
 }
 
-const char* serialState(const DeviceSurvey& survey, std::size_t device) {
-  if (survey.devices[device].identity.serial.empty()) return "no-serial";
-  return survey.serialShared[device] ? "shared-serial" : "own-serial";
+// shared-serial: another present printer claims one of its by-id names,
+// which is what a serial in common means to udev.
+const char* serialState(const PrinterDevice& device) {
+  if (!device.sharedNames.empty()) return "shared-serial";
+  return device.identity.serial.empty() ? "no-serial" : "own-serial";
 }
 
 // Fields arrive escaped.
@@ -62,7 +64,7 @@ void printTsvDevices(const DeviceSurvey& survey) {
     const DeviceIdentity& id = device.identity;
     printRecord({"device", escapeText(device.node), device.port == PrinterPort::Usb ? "usb" : "parallel",
                  escapeText(device.portPath), shownText(id.make), shownText(id.model), shownText(id.serial),
-                 escapeText(stableName(device, survey.serialShared[i])), serialState(survey, i)});
+                 escapeText(stableName(device)), serialState(device)});
     for (const std::string& link : device.links) printRecord({"link", escapeText(device.node), escapeText(link)});
     for (const EntryDevice& entry : survey.entries) {
       if (entry.device == i) printTsvEntry(survey, entry);
@@ -89,22 +91,37 @@ void printEntryRows(const DeviceSurvey& survey, std::size_t device) {
   if (!any) std::printf(" Entry        : none\n");
 }
 
+// The serials may differ in what udev replaces in a by-id name ("A 1" and
+// "A_1"), or the printers may say one thing and their USB descriptors
+// another.
+void printSharedNote(const DeviceSurvey& survey, std::size_t i) {
+  const PrinterDevice& device = survey.devices[i];
+  bool sameSerial = true;
+  for (const std::size_t other : sharingPrinters(survey, i)) {
+    sameSerial = sameSerial && survey.devices[other].identity.serial == device.identity.serial;
+  }
+  const std::string stable = stableName(device);
+  std::printf(" Note         : %s, and a by-id name leads to only one of them; use %s\n",
+              sameSerial ? "another printer reports the same serial"
+                         : "another printer's serial gives the same by-id name",
+              stable.empty() ? "the by-path name" : escapeText(stable).c_str());
+}
+
 void printDevice(const DeviceSurvey& survey, std::size_t i) {
   const PrinterDevice& device = survey.devices[i];
   std::printf(" Device       : %s (%s)\n", escapeText(device.node).c_str(),
               device.port == PrinterPort::Usb ? "USB" : "parallel port");
   std::printf(" Printer      : %s\n", describePrinter(device).c_str());
   const char* label = " Stable names : ";
+  bool any = false;
   for (const std::string& link : device.links) {
+    if (!isStableLink(device, link)) continue;
     std::printf("%s%s\n", label, escapeText(link).c_str());
     label = "                ";
+    any = true;
   }
-  if (device.links.empty()) std::printf("%snone\n", label);
-  if (survey.serialShared[i]) {
-    const std::string byPath = stableName(device, true);
-    std::printf(" Note         : another printer reports the same serial, and a by-id name leads to only one of "
-                "them; use %s\n", byPath.empty() ? "the by-path name" : escapeText(byPath).c_str());
-  }
+  if (!any) std::printf("%snone\n", label);
+  if (!device.sharedNames.empty()) printSharedNote(survey, i);
   printEntryRows(survey, i);
   std::printf("\n");
 }

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <tuple>
 
@@ -57,7 +59,7 @@ void fillParallelIdentity(udev_device* device, PrinterDevice& printer) {
   printer.identity = parseDeviceId(id);
 }
 
-std::optional<PrinterDevice> readPrinter(udev* context, const char* syspath) {
+std::optional<PrinterDevice> readPrinter(udev* context, const char* syspath, std::vector<std::string>& claims) {
   UdevDevice device(udev_device_new_from_syspath(context, syspath));
   if (!device) return std::nullopt;
   PrinterDevice printer;
@@ -69,16 +71,35 @@ std::optional<PrinterDevice> readPrinter(udev* context, const char* syspath) {
     printer.port = PrinterPort::Parallel;
     fillParallelIdentity(device.get(), printer);
   }
-  for (udev_list_entry* link = udev_device_get_devlinks_list_entry(device.get()); link != nullptr;
-       link = udev_list_entry_get_next(link)) {
-    printer.links.push_back(text(udev_list_entry_get_name(link)));
-  }
-  std::sort(printer.links.begin(), printer.links.end());
   // Gone while it was read: absent, like a printer unplugged a moment earlier.
   const std::optional<dev_t> number = characterDeviceNumber(printer.node);
   if (printer.node.empty() || !number) return std::nullopt;
   printer.number = *number;
+  // udev lists every name its rules gave the device, also one that another
+  // device holds now: kept as a claim, shown only where it leads.
+  for (udev_list_entry* entry = udev_device_get_devlinks_list_entry(device.get()); entry != nullptr;
+       entry = udev_list_entry_get_next(entry)) {
+    std::string link = text(udev_list_entry_get_name(entry));
+    if (stableKind(link) == StableKind::ById) claims.push_back(link);
+    if (characterDeviceNumber(link) == printer.number) printer.links.push_back(std::move(link));
+  }
+  std::sort(printer.links.begin(), printer.links.end());
   return printer;
+}
+
+// A by-id name comes from the USB serial as udev cleans it (ID_SERIAL), so
+// printers whose serials differ only in what it replaces get one name: the
+// names more than one present printer claims are nobody's own.
+void markSharedNames(std::vector<PrinterDevice>& devices, const std::vector<std::vector<std::string>>& claims) {
+  std::map<std::string, int> claimants;
+  for (const std::vector<std::string>& names : claims) {
+    for (const std::string& name : std::set<std::string>(names.begin(), names.end())) ++claimants[name];
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    for (const std::string& name : std::set<std::string>(claims[i].begin(), claims[i].end())) {
+      if (claimants[name] > 1) devices[i].sharedNames.push_back(name);
+    }
+  }
 }
 
 // libudev returns -errno, or null with errno set; a failure that says
@@ -106,12 +127,16 @@ PrinterDeviceScan findPrinterDevices() {
   // A directory of /sys that cannot be read fails the scan; one that is
   // not there (no such device class) does not.
   if (const int scanned = udev_enumerate_scan_devices(enumerate.get()); scanned < 0) return {{}, failure(scanned)};
+  std::vector<std::vector<std::string>> claims;  // each device's by-id names, whether they lead to it or not
   for (udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate.get()); entry != nullptr;
        entry = udev_list_entry_get_next(entry)) {
-    if (std::optional<PrinterDevice> printer = readPrinter(context.get(), udev_list_entry_get_name(entry))) {
+    std::vector<std::string> names;
+    if (std::optional<PrinterDevice> printer = readPrinter(context.get(), udev_list_entry_get_name(entry), names)) {
       scan.devices.push_back(std::move(*printer));
+      claims.push_back(std::move(names));
     }
   }
+  markSharedNames(scan.devices, claims);
   std::sort(scan.devices.begin(), scan.devices.end(), [](const PrinterDevice& a, const PrinterDevice& b) {
     return std::tuple(a.port, major(a.number), minor(a.number)) < std::tuple(b.port, major(b.number), minor(b.number));
   });
@@ -130,11 +155,15 @@ StableKind stableKind(const std::string& link) {
   return StableKind::Other;
 }
 
-std::string stableName(const PrinterDevice& device, bool serialShared) {
+bool isStableLink(const PrinterDevice& device, const std::string& link) {
+  return std::find(device.links.begin(), device.links.end(), link) != device.links.end() &&
+         std::find(device.sharedNames.begin(), device.sharedNames.end(), link) == device.sharedNames.end();
+}
+
+std::string stableName(const PrinterDevice& device) {
   for (const StableKind wanted : {StableKind::ById, StableKind::ByPath, StableKind::Other}) {
-    if (wanted == StableKind::ById && serialShared) continue;
     for (const std::string& link : device.links) {
-      if (stableKind(link) == wanted) return link;
+      if (stableKind(link) == wanted && isStableLink(device, link)) return link;
     }
   }
   return {};

@@ -19,7 +19,10 @@ struct PrinterDevice {
   PrinterPort port = PrinterPort::Usb;
   std::string node;                // the kernel's name, such as /dev/usb/lp0
   dev_t number = 0;                // of the node, from stat
-  std::vector<std::string> links;  // every link udev made for it, sorted
+  std::vector<std::string> links;  // the links udev made for it that lead to it now, sorted
+  // Its by-id names that another present printer claims too: udev made them
+  // for both (their ID_SERIAL is the same), so either may hold them next.
+  std::vector<std::string> sharedNames;
   DeviceIdentity identity;         // from the Device ID, else the USB descriptors
   std::string portPath;            // the USB port, such as 1-1.4; empty for parallel
 };
@@ -43,9 +46,13 @@ enum class StableKind { ById, ByPath, Other };
 // Which of the package's udev names a link is.
 StableKind stableKind(const std::string& link);
 
+// Whether the name is one of the device's links that no other present
+// printer claims: a name that stays with this printer.
+bool isStableLink(const PrinterDevice& device, const std::string& link);
+
 // The name to use for the device in a configuration: its by-id link, or
-// its by-path link when the serial is not its own (serialShared) or there
-// is no by-id link, or any other link udev made; empty when it has none.
-std::string stableName(const PrinterDevice& device, bool serialShared);
+// its by-path link when no by-id link is its own alone, or any other link
+// udev made that leads to it; empty when it has none.
+std::string stableName(const PrinterDevice& device);
 
 }  // namespace zorv

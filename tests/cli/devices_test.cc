@@ -22,6 +22,7 @@ struct MockPrinter {
   std::vector<std::string> links;  // what udev made, under /dev
   std::string driver = "usblp";
   bool nodeGone = false;           // unplugged while it is read
+  std::map<std::string, int> leadsTo = {};  // links of its that lead to /dev/usb/lpN instead
 };
 
 std::string byId(const std::string& model, const std::string& serial) {
@@ -70,7 +71,22 @@ std::string block(const std::string& queue, const std::string& path) {
 const std::vector<MockPrinter> kTwoOfOneModel = {zorv(0, "2", "ZPR4410", "A-1"), zorv(1, "3", "ZPR4410", "B-2")};
 // Z4410 named lp0 when its printer was there; lp0 is now the other model.
 const std::vector<MockPrinter> kRenumbered = {zorv(0, "3", "ZPR2200", "C-3"), zorv(1, "2", "ZPR4410", "A-1")};
-const std::vector<MockPrinter> kSameSerial = {zorv(0, "2", "ZPR4410", "S-1"), zorv(1, "3", "ZPR4410", "S-1", false)};
+// udev made the by-id name for both; it leads to the one it met last.
+MockPrinter claiming(MockPrinter printer, const std::string& byIdName, int leadsTo = -1, std::string usbSerial = "") {
+  printer.links = {byIdName, byPath(printer.port)};
+  if (leadsTo >= 0) printer.leadsTo[byIdName] = leadsTo;
+  if (!usbSerial.empty()) printer.serial = usbSerial;
+  return printer;
+}
+const std::vector<MockPrinter> kSameSerial = {claiming(zorv(0, "2", "ZPR4410", "S-1"), byId("ZPR4410", "S-1"), 1),
+                                              zorv(1, "3", "ZPR4410", "S-1")};
+// Serials that udev's by-id name spells alike.
+const std::vector<MockPrinter> kSanitised = {claiming(zorv(0, "2", "ZPR4410", "A 1"), byId("ZPR4410", "A_1"), 1),
+                                             claiming(zorv(1, "3", "ZPR4410", "A_1"), byId("ZPR4410", "A_1"))};
+// One USB serial, two Device ID serials.
+const std::vector<MockPrinter> kOneUsbSerial = {
+    claiming(zorv(0, "2", "ZPR4410", "P-1"), byId("ZPR4410", "U-1"), -1, "U-1"),
+    claiming(zorv(1, "3", "ZPR4410", "P-2"), byId("ZPR4410", "U-1"), -1, "U-1")};
 const std::string kHostileId = "MFG:Zo\trv\n\x1b[2J;SN:\xff\xfe" + std::string(3000, 'x') + "\xc3\xa9" +
                                std::string(2000, 'y') + ";MDL";
 const std::string kTwoEntries = block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/" + byId("ZPR4410", "B-2")) +
@@ -109,16 +125,20 @@ class DevicesTest : public CliTest {
   // each link udev made is made known to the testbed, so stat follows it.
   RunResult runOn(const Case& row) const {
     std::string tree, links, db = "mount -t tmpfs tmpfs /run && mkdir -p /run/udev/data\n";
+    std::map<std::string, int> targets;  // a link two printers claim leads to one: the first's, unless moved
     for (const MockPrinter& p : row.printers) {
       tree += description(p);
       for (const std::string& link : p.links) {
-        std::string node = link;
-        std::replace(node.begin(), node.end(), '/', '_');
         db += "echo S:" + link + " >>/run/udev/data/c180:" + std::to_string(p.minor) + "\n";
-        links += "mkdir -p \"$UMOCKDEV_DIR/dev/" + link.substr(0, link.rfind('/')) + "\" && ln -s ../lp" +
-                 std::to_string(p.minor) + " \"$UMOCKDEV_DIR/dev/" + link + "\" && ln -s 180:" +
-                 std::to_string(p.minor) + " \"$UMOCKDEV_DIR/dev/.node/" + node + "\"\n";
+        targets.emplace(link, p.leadsTo.contains(link) ? p.leadsTo.at(link) : p.minor);
       }
+    }
+    for (const auto& [link, minor] : targets) {
+      std::string node = link;
+      std::replace(node.begin(), node.end(), '/', '_');
+      links += "mkdir -p \"$UMOCKDEV_DIR/dev/" + link.substr(0, link.rfind('/')) + "\" && ln -s ../lp" +
+               std::to_string(minor) + " \"$UMOCKDEV_DIR/dev/" + link + "\" && ln -s 180:" + std::to_string(minor) +
+               " \"$UMOCKDEV_DIR/dev/.node/" + node + "\"\n";
     }
     writeFile(file("tree.umockdev"), tree);
     writeFile(file("links.sh"), links + "exec \"$@\"\n");
@@ -177,6 +197,11 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
       {"no serial, an entry whose device is absent", noSerial,
        block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--devices", "--tsv"},
        noSerialTsv + "Zorv ZPR4410, 1.0\tmatches\nentry\tGone\t/dev/usb/lp5\t\t\tabsent\n", ""},
+      {"check: no serial, the by-path name; nothing on the absent", noSerial,
+       block("Z4410", "/dev/usb/lp0") + block("Gone", "/dev/usb/lp5"), {"--check"},
+       "@:28: warning: the device path /dev/usb/lp0 of Z4410 is renumbered when printers come and go; /dev/" +
+           byPath("4") + " names the same printer for good\n@:31: warning: the CUPS scheduler knows no queue Gone\n"
+           "@:32: warning: the device path /dev/usb/lp5 of Gone does not exist\n", ""},
       {"a scheduler that never answers", noSerial, block("Z4410", "/dev/usb/lp0"), {"--devices", "--tsv"},
        noSerialTsv + "\tunknown\n", "", {{"CUPS_SERVER", file("silent.sock")}, {"ZORV_SCHEDULER_TIMEOUT", "1"}}},
       {"-p of a queue CUPS does not know: no word on the printer", kRenumbered, "",
@@ -184,14 +209,17 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
       {"an unreadable configuration", kRenumbered, "", {"--devices"}, "",
        "zorvadmin: cannot read " + dir_.path() + ": Is a directory\n", {{"ZORV_CONF", dir_.path()}}, 3},
       {"two printers, one serial", kSameSerial, block("Gone", "/dev/usb/lp5") + block("Z2200", "/dev/usb/lp9"), {"--devices"},
-       kLp0 + " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-2)\n Stable names : /dev/" + byId("ZPR4410", "S-1") +
-           "\n                /dev/" + byPath("2") + "\n Note         : another printer reports the same serial, and a "
-           "by-id name leads to only one of them; use /dev/" + byPath("2") + "\n Entry        : none\n\n" + kLp1 +
+       kLp0 + " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-2)\n Stable names : /dev/" + byPath("2") +
+           "\n Note         : another printer reports the same serial, and a by-id name leads to only one of them; use /dev/" + byPath("2") + "\n Entry        : none\n\n" + kLp1 +
            " Printer      : Zorv ZPR4410 (serial S-1, USB port 1-3)\n Stable names : /dev/" + byPath("3") +
            "\n Note         : another printer reports the same serial, and a by-id name leads to only one of them; "
            "use /dev/" + byPath("3") + "\n Entry        : none\n\n Not present  : Gone (/dev/usb/lp5)\n"
            "                Z2200 (/dev/usb/lp9)\n\n",
        ""},
+      {"-p on a by-id name two printers claim", kOneUsbSerial, "",
+       {"--quiet", "-p", "Z4410", "-o", "/dev/" + byId("ZPR4410", "U-1")}, "",
+       "zorvadmin: warning: /dev/" + byId("ZPR4410", "U-1") + " is claimed by another printer too, and udev may give "
+       "it to that one; /dev/" + byPath("2") + " names the same printer for good\n"},
       {"a hostile Device ID, escaped and cut", {{0, "5", kHostileId, "", {}}}, "", {"--devices"},
        kLp0 + " Printer      : Zo\\trv\\n\\x1b[2J USB Printer (serial \\xff\\xfe" + std::string(126, 'x') +
            "..., USB port 1-5)\n Stable names : none\n Entry        : none\n\n",
@@ -213,6 +241,116 @@ TEST_F(DevicesTest, EachEntryLeadsToTheRightPrinter) {
     EXPECT_EQ(result.status, row.status);
     EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, row.err);
+  }
+}
+
+// --devices' block for a printer of the mock's: its stable names, then REST.
+std::string shown(const std::string& model, int minor, const std::string& port, const std::string& serial,
+                  const std::vector<std::string>& names, const std::string& rest) {
+  std::string out = " Device       : /dev/usb/lp" + std::to_string(minor) + " (USB)\n Printer      : Zorv " + model +
+                    " (" + (serial.empty() ? "no serial" : "serial " + serial) + ", USB port 1-" + port + ")\n";
+  const char* label = " Stable names : ";
+  for (const std::string& name : names) {
+    out += label + ("/dev/" + name) + "\n";
+    label = "                ";
+  }
+  return out + rest + "\n";
+}
+std::string note(const std::string& port) {
+  return " Note         : another printer's serial gives the same by-id name, and a by-id name leads to only one of "
+         "them; use /dev/" + byPath(port) + "\n";
+}
+std::string device(int minor, const std::string& port, const std::string& model, const std::string& serial,
+                   const std::string& stable, const char* state, const std::vector<std::string>& links) {
+  const std::string node = "/dev/usb/lp" + std::to_string(minor);
+  std::string out = "device\t" + node + "\tusb\t1-" + port + "\tZorv\t" + model + "\t" + serial + "\t/dev/" + stable +
+                    "\t" + state + "\n";
+  for (const std::string& link : links) out += "link\t" + node + "\t/dev/" + link + "\n";
+  return out;
+}
+std::string moving(const std::string& line, const std::string& path, const std::string& queue, bool kernel,
+                   const std::string& stable) {
+  return "@:" + line + ": warning: the device path " + path + " of " + queue +
+         (kernel ? " is renumbered when printers come and go; /dev/"
+                 : " is claimed by another printer too, and udev may give it to that one; /dev/") +
+         stable + " names the same printer for good\n";
+}
+
+// A name is offered as a printer's own only when it leads to that printer
+// now and no other printer present claims it, as udev gives by-id names
+// from the serial it cleans: in the listing, for scripts and in --check.
+TEST_F(DevicesTest, StableNamesAreTheOnesThatStay) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
+  struct Machine {
+    const char* name;
+    std::vector<MockPrinter> printers;
+    std::string blocks;
+    std::string devices;  // --devices
+    std::string tsv;      // --devices --tsv, no scheduler
+    std::string check;    // --check
+  };
+  const std::string a1 = byId("ZPR4410", "A_1"), u1 = byId("ZPR4410", "U-1"), c3 = byId("ZPR2200", "C-3");
+  const std::string z4410Lp0 = " Entry        : Z4410 (/dev/usb/lp0); CUPS make and model: Zorv ZPR4410, 1.0; the model ";
+  const std::string none = " Entry        : none\n";
+  MockPrinter own = zorv(0, "2", "ZPR4410", "A-1");
+  own.leadsTo[byId("ZPR4410", "A-1")] = 1;
+  const std::vector<Machine> machines = {
+      {"serials udev spells alike, A 1 and A_1", kSanitised,
+       block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/" + a1),
+       shown("ZPR4410", 0, "2", "A 1", {byPath("2")}, note("2") + z4410Lp0 + "matches\n") +
+           shown("ZPR4410", 1, "3", "A_1", {byPath("3")},
+                 note("3") + " Entry        : Z2200 (/dev/" + a1 +
+                     "); CUPS make and model: Zorv ZPR2200, 1.0; the model differs\n"),
+       device(0, "2", "ZPR4410", "A 1", byPath("2"), "shared-serial", {byPath("2")}) +
+           "entry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t\tunknown\n" +
+           device(1, "3", "ZPR4410", "A_1", byPath("3"), "shared-serial", {a1, byPath("3")}) + "entry\tZ2200\t/dev/" +
+           a1 + "\t/dev/usb/lp1\t\tunknown\n",
+       moving("28", "/dev/usb/lp0", "Z4410", true, byPath("2")) + moving("32", "/dev/" + a1, "Z2200", false, byPath("3")) +
+           "@:32: warning: the device path /dev/" + a1 + " of Z2200 leads to Zorv ZPR4410 (serial A_1, USB port 1-3), "
+           "not Z2200's CUPS make and model Zorv ZPR2200, 1.0\n"},
+      {"one USB serial, two Device ID serials", kOneUsbSerial, block("Z4410", "/dev/" + u1),
+       shown("ZPR4410", 0, "2", "P-1", {byPath("2")},
+             note("2") + " Entry        : Z4410 (/dev/" + u1 +
+                 "); CUPS make and model: Zorv ZPR4410, 1.0; the model matches\n") +
+           shown("ZPR4410", 1, "3", "P-2", {byPath("3")}, note("3") + none),
+       device(0, "2", "ZPR4410", "P-1", byPath("2"), "shared-serial", {u1, byPath("2")}) + "entry\tZ4410\t/dev/" + u1 +
+           "\t/dev/usb/lp0\t\tunknown\n" + device(1, "3", "ZPR4410", "P-2", byPath("3"), "shared-serial", {byPath("3")}),
+       moving("28", "/dev/" + u1, "Z4410", false, byPath("2"))},
+      {"a by-id link that leads to the other printer", {own, zorv(1, "3", "ZPR4410", "B-2")},
+       block("Z4410", "/dev/usb/lp0"),
+       shown("ZPR4410", 0, "2", "A-1", {byPath("2")}, z4410Lp0 + "matches\n") +
+           shown("ZPR4410", 1, "3", "B-2", {byId("ZPR4410", "B-2"), byPath("3")}, none),
+       device(0, "2", "ZPR4410", "A-1", byPath("2"), "own-serial", {byPath("2")}) +
+           "entry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t\tunknown\n" +
+           device(1, "3", "ZPR4410", "B-2", byId("ZPR4410", "B-2"), "own-serial", {byId("ZPR4410", "B-2"), byPath("3")}),
+       moving("28", "/dev/usb/lp0", "Z4410", true, byPath("2"))},
+      {"a renumbered pair", kRenumbered, block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/" + c3),
+       shown("ZPR2200", 0, "3", "C-3", {c3, byPath("3")},
+             z4410Lp0 + "differs\n Entry        : Z2200 (/dev/" + c3 +
+                 "); CUPS make and model: Zorv ZPR2200, 1.0; the model matches\n") +
+           shown("ZPR4410", 1, "2", "A-1", {byId("ZPR4410", "A-1"), byPath("2")}, none),
+       device(0, "3", "ZPR2200", "C-3", c3, "own-serial", {c3, byPath("3")}) +
+           "entry\tZ4410\t/dev/usb/lp0\t/dev/usb/lp0\t\tunknown\nentry\tZ2200\t/dev/" + c3 + "\t/dev/usb/lp0\t\tunknown\n" +
+           device(1, "2", "ZPR4410", "A-1", byId("ZPR4410", "A-1"), "own-serial", {byId("ZPR4410", "A-1"), byPath("2")}),
+       moving("28", "/dev/usb/lp0", "Z4410", true, c3) + "@:28: warning: the device path /dev/usb/lp0 of Z4410 leads to "
+           "Zorv ZPR2200 (serial C-3, USB port 1-3), not Z4410's CUPS make and model Zorv ZPR4410, 1.0\n"
+           "@:32: warning: Z2200 leads to the same printer as Z4410 (line 27)\n"},
+  };
+  for (const Machine& machine : machines) {
+    SCOPED_TRACE(machine.name);
+    writeConf(configWith(cupsRoot(), machine.blocks));
+    std::string check = machine.check;
+    for (std::size_t at; (at = check.find("@:")) != std::string::npos;) check.replace(at, 1, conf());
+    for (const auto& [args, out] : {std::pair{std::vector<std::string>{"--devices"}, machine.devices},
+                                    {{"--devices", "--tsv"}, machine.tsv}, {{"--check"}, check}}) {
+      SCOPED_TRACE(::testing::PrintToString(args));
+      std::map<std::string, std::string> env;
+      if (args.size() == 2) env["CUPS_SERVER"] = file("no-cupsd.sock");
+      const RunResult result = runOn({machine.name, machine.printers, machine.blocks, args, out, "", env});
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.out, out);
+      EXPECT_EQ(result.err, "");
+    }
   }
 }
 

@@ -27,6 +27,15 @@ EOF
 cat >"$work/stub/zorvadmin" <<'EOF'
 #!/bin/sh
 printf '%s\n' "$ZORV_CONF" >>"$STUB_LOG"
+if [ "$1" = --devices ]; then
+  # Two printers whose serials udev spells alike; the name leads to lp1.
+  [ "$2" = --tsv ] && [ $# = 2 ] || exit 2
+  for n in 1 2; do
+    printf 'device\t/dev/usb/lp%s\tusb\t1-%s\tZorv\tZPR4410\tS-%s\t/dev/usb/by-path/p%s\tshared-serial\n' $n $n $n $n
+  done
+  printf 'link\t/dev/usb/lp1\t/dev/usb/by-id/usb-Zorv_ZPR4410_S_1-lp\nlink\t/dev/usb/lp1\t/dev/usb/by-path/p1\n'
+  exit 0
+fi
 [ "$1" = --tsv ] && [ $# = 1 ] || exit 2
 printf 'setting\tCUPS_ConfigPath\t/etc/cups/\n'
 printf 'setting\tLogDirectoryPath\t\n'
@@ -62,6 +71,7 @@ ln -s ../lp1 "$root/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00"
 ln -s ../lp0 "$root/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0"
 ln -s ../lp9 "$root/dev/usb/by-id/usb-Unplugged-if00"
 ln -s ../lp0 "$root/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp"
+ln -s ../lp1 "$root/dev/usb/by-id/usb-Zorv_ZPR4410_S_1-lp"  # the stub's shared name
 export ZORVADMIN_COMPLETION_ROOT=$root
 
 # Files for --check and for the -o fallback, in the working directory.
@@ -107,7 +117,8 @@ complete_line() {
 }
 
 # when | command line, the cursor at its end | expected replies, comma-separated
-#   when: any, order (replies in this order), stub (only the stub's extra names), helpers (needs
+#   when: any, order (replies in this order), stub (only the stub's extra names and shared by-id
+#   name), real (only the real tool: no name shared), order-stub and order-real (both), helpers (needs
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
@@ -146,9 +157,11 @@ stub|zorvadmin -x Front\ |Front\ Desk
 stub|zorvadmin --get Ba|Back\\Office
 absent|zorvadmin -x |
 absent|zorvadmin --get O|
-order|zorvadmin -o |/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0,/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00,/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp,/dev/usb/lp0,/dev/usb/lp1,/dev/lp0,/dev/printer0
+order-stub|zorvadmin -o |/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0,/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00,/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp,/dev/usb/lp0,/dev/usb/lp1,/dev/lp0,/dev/printer0
+order-real|zorvadmin -o |/dev/usb/by-id/usb-Zorv_ZPR2200-0:1.0,/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00,/dev/usb/by-id/usb-Zorv_ZPR4410_S_1-lp,/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp,/dev/usb/lp0,/dev/usb/lp1,/dev/lp0,/dev/printer0
 any|zorvadmin -p Office -o /dev/usb/l|/dev/usb/lp0,/dev/usb/lp1
-any|zorvadmin -o /dev/usb/by-id/usb-Zorv_ZPR4|/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00
+stub|zorvadmin -o /dev/usb/by-id/usb-Zorv_ZPR4|/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00
+real|zorvadmin -o /dev/usb/by-id/usb-Zorv_ZPR4|/dev/usb/by-id/usb-Zorv_ZPR4410_0042-if00,/dev/usb/by-id/usb-Zorv_ZPR4410_S_1-lp
 any|zorvadmin -o /dev/p|/dev/printer0
 helpers|zorvadmin -o /dev/usb/by-id/usb-Zorv_ZPR2200-0:|1.0
 any|zorvadmin -o fi|fifo0
@@ -183,11 +196,12 @@ run_cases() {  # run_cases plain|helpers stub|real
   fi
   while IFS='|' read -r when line expected; do
     case $when in
-      stub) [ "$tool" = stub ] || continue ;;
+      stub | order-stub) [ "$tool" = stub ] || continue ;;
+      real | order-real) [ "$tool" = real ] || continue ;;
       helpers) [ "$mode" = helpers ] || continue ;;
     esac
     if [ "$when" = absent ]; then export ZORV_CONF=$work/absent.conf; else export ZORV_CONF=$conf; fi
-    if [ "$when" = order ]; then
+    if [[ $when == order* ]]; then
       got=$(complete_line "$line" ordered)
     else
       expected=$(printf '%s' "$expected" | tr , '\n' | sort | paste -sd, -)
