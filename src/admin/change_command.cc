@@ -11,7 +11,7 @@
 #include "admin/locked_read.h"
 #include "admin/operands.h"
 #include "admin/process_guard.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "config/config_files.h"
 #include "io/problem_report.h"
 

@@ -11,7 +11,7 @@
 
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "config/config_format.h"
 #include "config/config_pass.h"
 #include "config/setting_rewrite.h"

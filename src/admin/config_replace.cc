@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "admin/preview.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 
 namespace zorv {
 namespace {
@@ -76,15 +76,6 @@ int commitWithLines(NewFile& file, const ConfigFiles& files, const ChangeLines& 
 }
 
 bool commitFailureLogged() { return gCommitFailureLogged; }
-
-int exitStatusFor(PassResult result) {
-  switch (result) {
-    case PassResult::Ok: return kExitOk;
-    case PassResult::Refused: return kExitRefused;
-    case PassResult::FileError: return kExitFileError;
-  }
-  return kExitFileError;
-}
 
 int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                          Replacing replacing, ConfigContent& shown, const ChangeLines& lines) {

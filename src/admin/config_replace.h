@@ -12,8 +12,6 @@
 
 namespace zorv {
 
-int exitStatusFor(PassResult result);
-
 // The audit lines of one change: made records it and is sent before the
 // change is committed; failed follows when the commit then fails.
 struct ChangeLines {

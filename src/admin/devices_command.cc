@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "admin/device_survey.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "config/config_files.h"
 #include "io/problem_report.h"
 

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "admin/config_replace.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "io/leftovers.h"
 #include "io/new_file.h"
 

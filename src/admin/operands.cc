@@ -5,7 +5,7 @@
 
 #include "admin/device_path.h"
 #include "admin/process_guard.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "io/problem_report.h"
 #include "io/text_field.h"
 

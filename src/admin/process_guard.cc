@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "admin/run.h"
+#include "admin/exit_status.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 #include "admin/change_command.h"
 #include "admin/change_audit.h"
 #include "admin/config_replace.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "config/config_files.h"
 #include "io/file_lock.h"
 #include "io/leftovers.h"

@@ -5,58 +5,33 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <string>
 
-#include "admin/change_command.h"
-#include "admin/check.h"
+#include "admin/commands.h"
 #include "admin/context.h"
-#include "admin/devices_command.h"
-#include "admin/operands.h"
+#include "admin/exit_status.h"
 #include "admin/options.h"
 #include "admin/process_guard.h"
-#include "admin/restore_command.h"
-#include "admin/set_command.h"
-#include "config/config_files.h"
 #include "io/pending_files.h"
 
 namespace zorv {
 namespace {
 
-std::string checkedPath(const LongOptions& options) {
-  if (!options.checkFile.empty()) return std::string(options.checkFile);
-  return configFilesFromEnvironment().config;
-}
-
-// Questions that change nothing need no root, and get none: a set-user-ID
-// privilege is given up before anything is opened.
-int answerQuestion(const LongOptions& options) {
-  if (giveUpSetUserId() != 0) return kExitFileError;
-  switch (options.mode) {
-    case RunMode::Help: printHelp(); return kExitOk;
-    case RunMode::Version: std::printf("zorvadmin %s\n", ZORV_VERSION); return kExitOk;
-    case RunMode::Check: return checkConfig(checkedPath(options), options.strict);
-    case RunMode::Get:
-      if (const int status = checkOperand("queue name", options.getQueue); status != kExitOk) return status;
-      return printDevicePath(checkedPath(options), options.getQueue);
-    case RunMode::Devices: return printDevices(options.tsv);
-    case RunMode::Restore:
-    case RunMode::Set:
-    case RunMode::Classic: break;
+// What the row asks of the process, then the command. A command that gives
+// up a set-user-ID privilege opens nothing before; one that needs root may
+// hold the lock, so a set-user-ID caller loses the right to stop or kill it.
+int runCommand(const Command& command, const CommandRequest& request) {
+  if (command.givesUpSetUserId) {
+    if (giveUpSetUserId() != 0) return closeStandardOutput(kExitFileError);
+    return closeStandardOutput(command.run(request));
   }
-  return kExitOk;
-}
-
-bool isQuestion(RunMode mode) { return mode != RunMode::Restore && mode != RunMode::Classic && mode != RunMode::Set; }
-
-// --tsv without -p or -x only reads (since 1.2): a question too, so an
-// ordinary user's completion can list the entries of a file they can read.
-bool onlyReads(const LongOptions& options, const AdminContext& context) {
-  return options.mode == RunMode::Classic && options.tsv && context.command == AdminCommand::List;
-}
-
-int readListing(const AdminContext& context, const LongOptions& options) {
-  if (giveUpSetUserId() != 0) return kExitFileError;
-  return runClassic(context, options);
+  if (command.needsRoot && ::geteuid() != 0) {
+    std::fprintf(stderr, "This Command must be run as root\n");
+    return kExitNotRoot;
+  }
+  if (shutOutCaller() != 0) return kExitFileError;
+  ::umask(022);  // every file the run creates gets its mode explicitly
+  removeNewFilesOnSignals();
+  return closeStandardOutput(command.run(request));
 }
 
 }  // namespace
@@ -74,24 +49,10 @@ int runAdmin(int argc, const char* const* argv) {
     printUsage(stderr);
     return kExitRefused;
   }
-  const LongOptions& options = parsed.options;
-  if (isQuestion(options.mode)) return closeStandardOutput(answerQuestion(options));
   AdminContext context;
   parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);
-  if (onlyReads(options, context)) return closeStandardOutput(readListing(context, options));
-  if (::geteuid() != 0) {
-    std::fprintf(stderr, "This Command must be run as root\n");
-    return kExitNotRoot;
-  }
-  // From here on the run may hold the lock: a set-user-ID caller loses the
-  // right to stop or kill it.
-  if (shutOutCaller() != 0) return kExitFileError;
-  ::umask(022);  // every file the run creates gets its mode explicitly
-  removeNewFilesOnSignals();
-  if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(options));
-  if (options.mode == RunMode::Set) return closeStandardOutput(runSet(options));
-  if (argc == 1) printUsage(stdout);
-  return closeStandardOutput(runClassic(context, options));
+  const CommandRequest request{parsed.options, context, argc == 1};
+  return runCommand(commandFor(parsed.options, context), request);
 }
 
 }  // namespace zorv

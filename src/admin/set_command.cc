@@ -9,7 +9,7 @@
 #include "admin/config_replace.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
-#include "admin/run.h"
+#include "admin/exit_status.h"
 #include "config/config_format.h"
 #include "io/problem_report.h"
 

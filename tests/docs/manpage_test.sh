@@ -3,7 +3,7 @@
 # the page the build made; one version (debian/changelog's top entry)
 # reaches --version and the page's footer, with that entry's date; the
 # SYNOPSIS names every option --help lists; EXIT STATUS names every status
-# src/admin/run.h defines (4 included); ENVIRONMENT names every ZORV_*
+# src/admin/exit_status.h defines (4 included); ENVIRONMENT names every ZORV_*
 # variable the sources read.
 #   manpage_test.sh ZORVADMIN BUILT_PAGE (the build's zorvadmin.8)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -75,8 +75,8 @@ while IFS= read -r option; do
   check "the SYNOPSIS names $option"
 done <<<"$options"
 
-# EXIT STATUS: every status run.h defines, and 4 whether or not it does.
-statuses=$( (grep -o -E '^ *kExit[A-Za-z]+ = [0-9]+' "$top/src/admin/run.h" | grep -o -E '[0-9]+$'; echo 4) | sort -u)
+# EXIT STATUS: every status exit_status.h defines, and 4 whether or not it does.
+statuses=$( (grep -o -E '^ *kExit[A-Za-z]+ = [0-9]+' "$top/src/admin/exit_status.h" | grep -o -E '[0-9]+$'; echo 4) | sort -u)
 exit_section=$(section "$built" "EXIT STATUS")
 for status in $statuses; do
   detail="not in: $exit_section"
