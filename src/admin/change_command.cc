@@ -7,11 +7,11 @@
 #include "admin/config_replace.h"
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
+#include "admin/exit_status.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
 #include "admin/process_guard.h"
-#include "admin/exit_status.h"
 #include "config/config_files.h"
 #include "io/problem_report.h"
 
@@ -84,12 +84,12 @@ void warnAboutDevice(std::string_view devicePath) {
   DevicePathVerdict verdict = DevicePathVerdict::CannotCheck;
   withCallersRights([&] { verdict = judgeDevicePath(devicePath); });
   if (const char* problem = devicePathProblem(verdict)) {
-    std::fprintf(stderr, "zorvadmin: warning: the device path %s %s\n", shownDevicePath(devicePath).c_str(), problem);
+    reportWarning("the device path %s %s", shownDevicePath(devicePath).c_str(), problem);
   }
 }
 
 void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) {
-  std::fprintf(stderr, "zorvadmin: %s has no entry in %s; nothing changed\n", std::string(context.printerName).c_str(),
+  reportNotice("%s has no entry in %s; nothing changed", std::string(context.printerName).c_str(),
                files.config.c_str());
 }
 

@@ -18,6 +18,7 @@
 #include "io/escaping.h"
 #include "io/file_descriptor.h"
 #include "io/leftovers.h"
+#include "io/problem_report.h"
 #include "spooler/cups_queue_directory.h"
 #include "spooler/printers_conf_scan.h"
 
@@ -338,7 +339,7 @@ int printDevicePath(const std::string& path, std::string_view queue) {
     std::printf("%s\n", escaped(*devicePath, Escaping::TerminalText).c_str());
     return kExitOk;
   }
-  std::fprintf(stderr, "zorvadmin: %s has no entry in %s\n", std::string(queue).c_str(), path.c_str());
+  reportProblem("%s has no entry in %s", std::string(queue).c_str(), path.c_str());
   return kExitRefused;
 }
 

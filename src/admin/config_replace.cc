@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "admin/preview.h"
 #include "admin/exit_status.h"
+#include "admin/preview.h"
 
 namespace zorv {
 namespace {

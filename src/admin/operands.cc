@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "admin/device_path.h"
-#include "admin/process_guard.h"
 #include "admin/exit_status.h"
+#include "admin/process_guard.h"
 #include "io/problem_report.h"
 #include "io/text_field.h"
 

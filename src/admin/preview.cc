@@ -9,13 +9,14 @@
 #include <cstring>
 
 #include "io/file_descriptor.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 
 int printPreview(const std::string& path, std::string_view newContent) {
   FileDescriptor memory(::memfd_create("zorv-preview", 0));
   if (!memory.valid() || writeAllBytes(memory.get(), newContent) != 0) {
-    std::fprintf(stderr, "zorvadmin: cannot prepare the preview: %s\n", std::strerror(errno));
+    reportProblem("cannot prepare the preview: %s", std::strerror(errno));
     return -1;
   }
   const std::string newName = "/dev/fd/" + std::to_string(memory.get());
@@ -29,7 +30,7 @@ int printPreview(const std::string& path, std::string_view newContent) {
   }
   int status = 0;
   if (child < 0 || ::waitpid(child, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) > 1) {
-    std::fprintf(stderr, "zorvadmin: cannot show the change: diff failed\n");
+    reportProblem("cannot show the change: diff failed");
     return -1;
   }
   return 0;

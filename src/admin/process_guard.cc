@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "admin/exit_status.h"
+#include "io/problem_report.h"
 
 extern char** environ;
 
@@ -51,9 +52,9 @@ int setEveryId(uid_t user, gid_t group) {
 
 int reportIdFailure(const char* what) {
   if (errno != 0) {
-    std::fprintf(stderr, "zorvadmin: cannot %s: %s\n", what, std::strerror(errno));
+    reportProblem("cannot %s: %s", what, std::strerror(errno));
   } else {
-    std::fprintf(stderr, "zorvadmin: cannot %s\n", what);
+    reportProblem("cannot %s", what);
   }
   return -1;
 }
@@ -129,7 +130,7 @@ void openClosedStandardDescriptors() {
 int closeStandardOutput(int status) {
   if (gStandardOutputClosed) errno = EBADF;
   if (!gStandardOutputClosed && std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-  std::fprintf(stderr, "zorvadmin: cannot write standard output: %s\n", std::strerror(errno));
+  reportProblem("cannot write standard output: %s", std::strerror(errno));
   return kExitFileError;
 }
 

@@ -7,14 +7,15 @@
 #include <cstdio>
 #include <string>
 
-#include "admin/change_command.h"
 #include "admin/change_audit.h"
+#include "admin/change_command.h"
 #include "admin/config_replace.h"
 #include "admin/exit_status.h"
 #include "config/config_files.h"
 #include "io/file_lock.h"
 #include "io/leftovers.h"
 #include "io/new_file.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 namespace {
@@ -36,13 +37,12 @@ const char* backupProblem(const struct stat& backup, const struct stat& config) 
 FileDescriptor openBackup(const ConfigFiles& files, const struct stat& config) {
   struct stat checked {};
   if (::lstat(files.backup.c_str(), &checked) != 0) {
-    std::fprintf(stderr, "zorvadmin: cannot restore %s: no backup %s: %s\n", files.config.c_str(),
-                 files.backup.c_str(), fileErrorText(errno));
+    reportProblem("cannot restore %s: no backup %s: %s", files.config.c_str(), files.backup.c_str(),
+                  fileErrorText(errno));
     return FileDescriptor();
   }
   if (const char* problem = backupProblem(checked, config)) {
-    std::fprintf(stderr, "zorvadmin: cannot restore %s: the backup %s %s\n", files.config.c_str(),
-                 files.backup.c_str(), problem);
+    reportProblem("cannot restore %s: the backup %s %s", files.config.c_str(), files.backup.c_str(), problem);
     return FileDescriptor();
   }
   FileDescriptor backup(::open(files.backup.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -12,6 +12,7 @@
 #include "admin/options.h"
 #include "admin/process_guard.h"
 #include "io/pending_files.h"
+#include "io/problem_report.h"
 
 namespace zorv {
 namespace {
@@ -25,7 +26,7 @@ int runCommand(const Command& command, const CommandRequest& request) {
     return closeStandardOutput(command.run(request));
   }
   if (command.needsRoot && ::geteuid() != 0) {
-    std::fprintf(stderr, "This Command must be run as root\n");
+    reportProblemAsIs("This Command must be run as root");
     return kExitNotRoot;
   }
   if (shutOutCaller() != 0) return kExitFileError;
@@ -45,7 +46,7 @@ int runAdmin(int argc, const char* const* argv) {
   ::signal(SIGPIPE, SIG_IGN);
   const ParsedCommandLine parsed = parseCommandLine(argc, argv);
   if (!parsed.usable) {
-    std::fprintf(stderr, "zorvadmin: %s\n", parsed.problem.c_str());
+    reportProblem("%s", parsed.problem.c_str());
     printUsage(stderr);
     return kExitRefused;
   }

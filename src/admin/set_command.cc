@@ -7,9 +7,9 @@
 #include "admin/change_audit.h"
 #include "admin/change_log.h"
 #include "admin/config_replace.h"
+#include "admin/exit_status.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
-#include "admin/exit_status.h"
 #include "config/config_format.h"
 #include "io/problem_report.h"
 

@@ -3,6 +3,11 @@
 // produces the rewritten file's bytes while it reads. Two entry points,
 // readConfig and rewriteConfig, over one pass (pass_machine.h) in two
 // modes, returning one record.
+//
+// The config layer's convention: a pass returns its record with a
+// PassResult (Ok, FileError, Refused) and a step that is no pass returns 0
+// or -1; either way a failure has been reported (io/problem_report.h or
+// reportFileError) before the return, and the caller only passes it on.
 #pragma once
 
 #include <cstdint>

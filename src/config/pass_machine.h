@@ -7,8 +7,10 @@
 #pragma once
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,9 +95,16 @@ class ConfigPass {
     return fail(PassResult::FileError);
   }
 
+  // The line of format with value, however long value is.
   int writeFormatted(const char* format, std::string_view value) {
-    std::array<char, 1024> buffer{};
-    const int length = std::snprintf(buffer.data(), buffer.size(), format, std::string(value).c_str());
+    const std::string text(value);
+    const int length = std::snprintf(nullptr, 0, format, text.c_str());
+    if (length < 0) {
+      reportProblem("cannot write %s: %s", files_.config.c_str(), std::strerror(errno));
+      return fail(PassResult::FileError);
+    }
+    std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+    std::snprintf(buffer.data(), buffer.size(), format, text.c_str());
     return write({buffer.data(), static_cast<std::size_t>(length)});
   }
 

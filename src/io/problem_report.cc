@@ -12,20 +12,46 @@ std::string& kept() {
   return text;
 }
 
+std::string formatted(const char* format, std::va_list arguments) {
+  std::va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, arguments);
+  std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  return text.data();
+}
+
 }  // namespace
 
 void reportProblem(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-  std::va_list again;
-  va_copy(again, arguments);
-  const int length = std::vsnprintf(nullptr, 0, format, arguments);
+  std::string text = formatted(format, arguments);
   va_end(arguments);
-  std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
-  std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
-  std::fprintf(stderr, "zorvadmin: %s\n", text.data());
-  kept() = text.data();
+  std::fprintf(stderr, "zorvadmin: %s\n", text.c_str());
+  kept() = std::move(text);
+}
+
+void reportWarning(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  const std::string text = formatted(format, arguments);
+  va_end(arguments);
+  std::fprintf(stderr, "zorvadmin: warning: %s\n", text.c_str());
+}
+
+void reportNotice(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  const std::string text = formatted(format, arguments);
+  va_end(arguments);
+  std::fprintf(stderr, "zorvadmin: %s\n", text.c_str());
+}
+
+void reportProblemAsIs(std::string_view line) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+  kept() = std::string(line);
 }
 
 void noteProblem(std::string text) { kept() = std::move(text); }

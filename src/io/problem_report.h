@@ -1,6 +1,7 @@
-// What went wrong, said once: each message is printed on standard error
-// and the last one is kept, so that the audit line of a refused or failed
-// change can give the same reason the caller read.
+// What went wrong, said once: each message about a failure is printed on
+// standard error and the last one is kept, so that the audit line of a
+// refused or failed change can give the same reason the caller read.
+// Warnings and notices go to standard error through here too, kept by none.
 #pragma once
 
 #include <string>
@@ -10,6 +11,17 @@ namespace zorv {
 
 // Prints "zorvadmin: TEXT" and a line break on standard error; keeps TEXT.
 void reportProblem(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints "zorvadmin: warning: TEXT" and a line break; keeps nothing.
+void reportWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints "zorvadmin: TEXT" and a line break about what is no failure (such
+// as a change that had nothing to do); keeps nothing.
+void reportNotice(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints line as it is, with a line break, and keeps it: for a message
+// whose words scripts know without the "zorvadmin: " before them.
+void reportProblemAsIs(std::string_view line);
 
 // Keeps text as the reason without printing it, for a refusal whose
 // message is printed elsewhere (or in other words).

@@ -412,6 +412,10 @@ TEST_F(SurfaceTest, EachChangeLogsOneLineToAuthpriv) {
   const std::map<std::string, std::string> viaSudo = {{"ZORV_CONF", c}, {"SUDO_USER", "nobody"}, {"SUDO_UID", "65534"}};
   const std::map<std::string, std::string> lyingSudo = {{"ZORV_CONF", c}, {"SUDO_USER", "root"}, {"SUDO_UID", "65534"}};
   const std::map<std::string, std::string> noDirectory = {{"ZORV_CONF", file("gone/zorv.conf")}};
+  const std::string emptied = file("emptied/zorv.conf");
+  std::filesystem::create_directory(file("emptied"));
+  writeFile(emptied, configWith(cupsRoot(), ""));
+  writeFile(emptied + ".bak", "");
   struct Case {
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
@@ -449,6 +453,9 @@ TEST_F(SurfaceTest, EachChangeLogsOneLineToAuthpriv) {
       {{"-x", "Q1"}, noDirectory, unset, 4,
        "root (uid 0) could not remove the entry of queue Q1 from " + file("gone/zorv.conf") + ": cannot open " +
            file("gone/zorv.conf.lock") + ": No such file or directory"},
+      {{"--restore"}, {{"ZORV_CONF", emptied}}, unset, 4,
+       "root (uid 0) could not restore " + emptied + " from its backup: cannot restore " + emptied + ": the backup " +
+           emptied + ".bak is empty"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(::testing::PrintToString(row.args));
