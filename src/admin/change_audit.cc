@@ -18,14 +18,9 @@ std::string reasonFor(int status) {
   return reason.empty() ? "status " + std::to_string(status) : std::string(reason);
 }
 
-class EveryQueue final : public QueueDirectory {
- public:
-  bool knows(std::string_view) override { return true; }
-};
-
 // Each queue's name and device path, by folded name; the first block wins.
 std::map<std::string, std::pair<std::string, std::string>> devicesIn(const ConfigFiles& files) {
-  EveryQueue every;
+  EveryQueueKnown every;
   const ConfigRead read = readConfig(files, every, {EntryKeeping::All, MissingFile::IsAnError, {}, nullptr});
   std::map<std::string, std::pair<std::string, std::string>> devices;
   for (const PrinterEntry& entry : read.content.entries) {

@@ -52,12 +52,6 @@ constexpr std::size_t kMaxDeviceVerdicts = 32768;
 // Findings held for a block that has not closed yet (see FindingPrinter).
 constexpr std::size_t kMaxPendingFindings = 16384;
 
-// Queue names need no scheduler for a lookup in the file itself.
-class EveryQueue final : public QueueDirectory {
- public:
-  bool knows(std::string_view) override { return true; }
-};
-
 std::vector<Finding> settingsFindings(const ConfigSettings& settings) {
   std::vector<Finding> findings;
   if (!settings.hasPorts) findings.push_back({0, "no <Ports> line; an add has nowhere to put a new block"});
@@ -253,7 +247,7 @@ class LongBlocks {
 // Only an entry whose path is a character device can lead to a printer.
 int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, bool& surveyed, LongBlocks& longBlocks,
                         DeviceVerdicts& verdicts) {
-  EveryQueue every;
+  EveryQueueKnown every;
   std::vector<PrinterEntry> entries;
   PassObserver observer;
   observer.finding = [&longBlocks](const LineFinding&) { longBlocks.noteFinding(); };
@@ -326,7 +320,7 @@ int checkConfig(const std::string& path, bool strict) {
 int printDevicePath(const std::string& path, std::string_view queue) {
   const ConfigFiles files = configFilesFor(path);
   if (checkLinksFollowed(files) != 0) return kExitFileError;
-  EveryQueue queues;
+  EveryQueueKnown queues;
   // The first block of the queue is all that is kept of the file.
   std::optional<std::string> devicePath;
   PassObserver observer;

@@ -18,12 +18,6 @@
 namespace zorv {
 namespace {
 
-// Queue names need no scheduler here: only the make and model are asked.
-class EveryQueue final : public QueueDirectory {
- public:
-  bool knows(std::string_view) override { return true; }
-};
-
 const char* verdictWord(const EntryDevice& entry) {
   if (!entry.device) return "absent";
   switch (entry.verdict) {
@@ -150,7 +144,7 @@ int entriesOnDevices(const ConfigFiles& files, std::vector<PrinterEntry>& kept) 
     const std::optional<dev_t> number = characterDeviceNumber(std::string(entry.devicePath.view()));
     if (number && std::find(numbers.begin(), numbers.end(), *number) != numbers.end()) kept.push_back(entry);
   };
-  EveryQueue queues;
+  EveryQueueKnown queues;
   const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer});
   return read.result == PassResult::Ok ? kExitOk : kExitFileError;
 }
@@ -214,7 +208,7 @@ int printDevices(bool tsv) {
   if (exists) {
     PassObserver observer;
     observer.entry = [&absent](const PrinterEntry& entry) { absent.meet(entry); };
-    EveryQueue queues;
+    EveryQueueKnown queues;
     const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer});
     if (read.result != PassResult::Ok) return kExitFileError;
   }
