@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "io/escaping.h"
+
 namespace zorv {
 namespace {
 
@@ -18,42 +20,33 @@ struct LongOptionSpec {
   RunMode mode;       // Classic for the options that only change how a run goes
   unsigned bit;       // for those: their bit
   unsigned goesWith;  // for a mode: the bits it may be given with
-  bool takesClassicArguments;  // for a mode: may -p, -o, -x follow
-  const char* conflict;        // why it cannot go with what it was given with
-  const char* help;            // its line in --help
+  const char* help;   // its line in --help
 };
 
-constexpr const char* kNeedsChange = "--dry-run and --quiet need -p or -x";
-constexpr const char* kModesTogether = "these options cannot go together";
 constexpr const char* kGetNeedsQueue = "--get needs a queue name";
 constexpr const char* kSetNeedsPair = "--set needs a setting and its value";
 
-constexpr const char* kStrictNeedsCheck = "--strict goes only with --check";
-
 constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
-    {"--help", Operand::None, RunMode::Help, 0, 0, false, "--help and --version cannot go with other options",
-     "  --help          print this help and exit\n"},
-    {"--version", Operand::None, RunMode::Version, 0, 0, false, "--help and --version cannot go with other options",
-     "  --version       print the version and exit\n"},
-    {"--check", Operand::Optional, RunMode::Check, 0, kStrict, false,
-     "--check goes only with --strict",
+    {"--help", Operand::None, RunMode::Help, 0, 0, "  --help          print this help and exit\n"},
+    {"--version", Operand::None, RunMode::Version, 0, 0, "  --version       print the version and exit\n"},
+    {"--check", Operand::Optional, RunMode::Check, 0, kStrict,
      "  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n"},
-    {"--strict", Operand::None, RunMode::Classic, kStrict, 0, false, kStrictNeedsCheck,
+    {"--strict", Operand::None, RunMode::Classic, kStrict, 0,
      "  --strict        with --check: warnings count as errors (since 1.2)\n"},
-    {"--dry-run", Operand::None, RunMode::Classic, kDryRun, 0, false, kNeedsChange,
+    {"--dry-run", Operand::None, RunMode::Classic, kDryRun, 0,
      "  --dry-run       with -p or -x: show the change as a diff and make none (since 1.1)\n"},
-    {"--tsv", Operand::None, RunMode::Classic, kTsv, 0, false, nullptr,
+    {"--tsv", Operand::None, RunMode::Classic, kTsv, 0,
      "  --tsv           list for scripts, tab-separated, every entry (since 1.1); without -p\n"
      "                  or -x it only reads, needs no root and creates nothing (since 1.2)\n"},
-    {"--get", Operand::Required, RunMode::Get, 0, 0, false, "--check and --get cannot go with other options",
+    {"--get", Operand::Required, RunMode::Get, 0, 0,
      "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
-    {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0, false, kNeedsChange,
+    {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0,
      "  --quiet         with -p or -x: no listing on success (since 1.1)\n"},
-    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kQuiet, false, "--restore cannot go with a change",
+    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kQuiet,
      "  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n"},
-    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kQuiet, false, "--set cannot go with -p, -o or -x",
+    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kQuiet,
      "  --set KEY VALUE change the setting UI_Port, LogDirectoryPath or CUPS_ConfigPath (since 1.2)\n"},
-    {"--devices", Operand::None, RunMode::Devices, 0, kTsv, false, "--devices goes only with --tsv",
+    {"--devices", Operand::None, RunMode::Devices, 0, kTsv,
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
      "                  to each; with --tsv for scripts (since 1.2)\n"},
 }};
@@ -75,13 +68,6 @@ const LongOptionSpec* specFor(std::string_view argument, std::string_view& value
   return nullptr;
 }
 
-const LongOptionSpec& specOfMode(RunMode mode) {
-  for (const LongOptionSpec& row : kLongOptions) {
-    if (row.mode == mode) return row;
-  }
-  return kLongOptions[0];
-}
-
 struct Parser {
   Parser(int count, const char* const* arguments) : argc(count), argv(arguments) {}
 
@@ -90,6 +76,8 @@ struct Parser {
   int at = 1;
   ParsedCommandLine parsed;
   unsigned given = 0;  // the bits of the options given
+  std::vector<const LongOptionSpec*> flags;  // the options given that only change how a run goes, in order
+  const LongOptionSpec* modeRow = nullptr;   // the one that says what the run does
   bool checkFileLater = false;  // --check took no file; one may follow --strict
 
   bool fail(std::string problem) {
@@ -118,9 +106,15 @@ struct Parser {
     const std::string_view taken = row.operand == Operand::Pair ? std::string_view() : operand(row, value, attached);
     if (row.operand == Operand::Required && taken.empty() && !attached) return fail(kGetNeedsQueue);
     given |= row.bit;
-    if (row.mode == RunMode::Classic) return true;
+    if (row.mode == RunMode::Classic) {
+      flags.push_back(&row);
+      return true;
+    }
     LongOptions& options = parsed.options;
-    if (options.mode != RunMode::Classic && options.mode != row.mode) return fail(kModesTogether);
+    if (modeRow != nullptr && modeRow->mode != row.mode) {
+      return fail(std::string(modeRow->name) + " and " + std::string(row.name) + " cannot go together");
+    }
+    modeRow = &row;
     options.mode = row.mode;
     if (row.mode == RunMode::Check) {
       options.checkFile = taken;
@@ -145,16 +139,35 @@ bool hasClassicChange(const std::vector<const char*>& classic) {
   return context.command != AdminCommand::List;
 }
 
-// What the table says of the options given together; null when they may.
-const char* conflictIn(const ParsedCommandLine& parsed, unsigned given) {
-  const bool classicArguments = parsed.classicArguments.size() > 1;
-  if (parsed.options.mode == RunMode::Classic) {
-    if ((given & kStrict) != 0) return kStrictNeedsCheck;
-    return (given & (kDryRun | kQuiet)) != 0 && !hasClassicChange(parsed.classicArguments) ? kNeedsChange : nullptr;
+// What a flag given without a mode needs; null when it needs nothing.
+const char* needOf(unsigned bit) {
+  switch (bit) {
+    case kStrict: return "goes only with --check";
+    case kDryRun: return "needs a change: -p, -x or --set";
+    case kQuiet: return "needs a change: -p, -x, --set or --restore";
+    default: return nullptr;
   }
-  const LongOptionSpec& mode = specOfMode(parsed.options.mode);
-  const bool allowed = (given & ~mode.goesWith) == 0 && (mode.takesClassicArguments || !classicArguments);
-  return allowed ? nullptr : mode.conflict;
+}
+
+// What the table says of the options given together, in words that name
+// them; empty when they may go together.
+std::string conflictIn(const ParsedCommandLine& parsed, const Parser& parser) {
+  if (parser.modeRow == nullptr) {
+    const bool change = hasClassicChange(parsed.classicArguments);
+    for (const LongOptionSpec* flag : parser.flags) {
+      const char* need = needOf(flag->bit);
+      if (need != nullptr && (flag->bit == kStrict || !change)) return std::string(flag->name) + " " + need;
+    }
+    return {};
+  }
+  const LongOptionSpec& mode = *parser.modeRow;
+  for (const LongOptionSpec* flag : parser.flags) {
+    if ((flag->bit & ~mode.goesWith) != 0) return std::string(mode.name) + " cannot go with " + std::string(flag->name);
+  }
+  if (parsed.classicArguments.size() < 2) return {};
+  const std::string argument = escaped(parsed.classicArguments[1], Escaping::TerminalText);
+  if (argument.empty() || argument[0] != '-') return "unexpected argument " + argument + " after " + std::string(mode.name);
+  return std::string(mode.name) + " cannot go with " + argument;
 }
 
 void applyBits(LongOptions& options, unsigned given) {
@@ -200,9 +213,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
   parsed.classicArguments.push_back(argv[0]);
   for (int i = parser.at; i < argc; ++i) parsed.classicArguments.push_back(argv[i]);
   applyBits(parsed.options, parser.given);
-  if (const char* conflict = conflictIn(parsed, parser.given)) {
+  if (std::string conflict = conflictIn(parsed, parser); !conflict.empty()) {
     parsed.usable = false;
-    parsed.problem = conflict;
+    parsed.problem = std::move(conflict);
   }
   return std::move(parser.parsed);
 }
@@ -211,6 +224,12 @@ void printUsage(std::FILE* out) {
   std::fprintf(out, "\nUsage: \n");
   std::fprintf(out, "  zorvadmin [-p Printer-name -o Printer-dev-path]\n");
   std::fprintf(out, "  zorvadmin [-x Remove-Printer-name]\n\n");
+}
+
+void printRefusedUsage() {
+  printUsage(stderr);
+  std::fprintf(stderr, "Long options such as --check, --get, --set, --restore and --devices come first;\n"
+                       "zorvadmin --help lists them all, zorvadmin(8) explains them.\n");
 }
 
 void printHelp() {
@@ -222,6 +241,17 @@ void printHelp() {
     if (i == kListedWithClassic) std::printf("Long options come first, before -p, -o and -x:\n");
     std::fputs(kLongOptions[i].help, stdout);
   }
+  std::printf("Exit status:\n"
+              "  0  done as asked\n"
+              "  1  not run as root, for a run that needs root\n"
+              "  2  refused (or, for --check, something is wrong); nothing changed\n"
+              "  3  a file could not be read or written; the message says whether the change was made\n"
+              "  4  a change needed the CUPS scheduler's answer and could not ask; nothing changed\n"
+              "Environment:\n"
+              "  ZORV_CONF               the configuration file instead of /etc/zorv.conf\n"
+              "  ZORV_SCHEDULER_TIMEOUT  seconds a run may spend asking the scheduler (10)\n"
+              "  ZORV_LOCK_TIMEOUT       seconds a run waits for the lock (10)\n"
+              "See zorvadmin(8) for the whole manual.\n");
 }
 
 }  // namespace zorv

@@ -51,6 +51,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 // The usage text, printed by a run without arguments and after a refused
 // command line; the help text is the usage and every option.
 void printUsage(std::FILE* out);
+// The usage on standard error after a refused command line, with where the
+// long options are told of.
+void printRefusedUsage();
 void printHelp();
 
 }  // namespace zorv

@@ -47,7 +47,7 @@ int runAdmin(int argc, const char* const* argv) {
   const ParsedCommandLine parsed = parseCommandLine(argc, argv);
   if (!parsed.usable) {
     reportProblem("%s", parsed.problem.c_str());
-    printUsage(stderr);
+    printRefusedUsage();
     return kExitRefused;
   }
   AdminContext context;

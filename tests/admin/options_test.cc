@@ -71,8 +71,8 @@ TEST(ParseOptions, DeviceAloneLeavesAListing) {
 }
 
 // The long options' table decides what goes together, in process: the
-// first unknown option or second mode stops the parse, then the table's
-// word for the mode.
+// first unknown option or second mode stops the parse; each refusal names
+// the options or the argument given, in these exact words.
 TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
   struct Case {
     std::vector<const char*> args;
@@ -81,28 +81,45 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
   };
   const std::vector<Case> cases = {
       {{"--frobnicate", "--check"}, "unknown option --frobnicate", RunMode::Classic},
-      {{"--check", "--restore", "--bogus"}, "these options cannot go together", RunMode::Check},
+      {{"--check", "--restore", "--bogus"}, "--check and --restore cannot go together", RunMode::Check},
+      {{"--get", "Q1", "--check"}, "--get and --check cannot go together", RunMode::Get},
+      {{"--help", "--version"}, "--help and --version cannot go together", RunMode::Help},
       {{"--tsv=1"}, "unknown option --tsv=1", RunMode::Classic},
+      {{"--getQ1"}, "unknown option --getQ1", RunMode::Classic},
       {{"--get"}, "--get needs a queue name", RunMode::Classic},
-      {{"--check", "--tsv"}, "--check goes only with --strict", RunMode::Check},
+      {{"--check", "--tsv"}, "--check cannot go with --tsv", RunMode::Check},
       {{"--check", "--strict"}, "", RunMode::Check},
       {{"--strict", "--check", "f.conf"}, "", RunMode::Check},
+      {{"--check", "f.conf", "extra"}, "unexpected argument extra after --check", RunMode::Check},
+      {{"--check", "--", "f.conf"}, "unexpected argument f.conf after --check", RunMode::Check},
+      {{"--check", "f\x1b"}, "", RunMode::Check},
+      {{"--check", "--", "f\x1b"}, "unexpected argument f\\x1b after --check", RunMode::Check},
       {{"--strict", "-x", "Q1"}, "--strict goes only with --check", RunMode::Classic},
-      {{"--get", "Q1", "--strict"}, "--check and --get cannot go with other options", RunMode::Get},
-      {{"--get", "Q1", "-x", "Q1"}, "--check and --get cannot go with other options", RunMode::Get},
-      {{"--restore", "--dry-run"}, "--restore cannot go with a change", RunMode::Restore},
-      {{"--restore", "-o", "x"}, "--restore cannot go with a change", RunMode::Restore},
-      {{"--devices", "--quiet"}, "--devices goes only with --tsv", RunMode::Devices},
-      {{"--help", "x"}, "--help and --version cannot go with other options", RunMode::Help},
-      {{"--quiet", "-o", "x"}, "--dry-run and --quiet need -p or -x", RunMode::Classic},
+      {{"--strict"}, "--strict goes only with --check", RunMode::Classic},
+      {{"--get", "Q1", "--strict"}, "--get cannot go with --strict", RunMode::Get},
+      {{"--tsv", "--get", "Q1"}, "--get cannot go with --tsv", RunMode::Get},
+      {{"--get", "Q1", "-x", "Q1"}, "--get cannot go with -x", RunMode::Get},
+      {{"--get", "Q1", "Q2"}, "unexpected argument Q2 after --get", RunMode::Get},
+      {{"--restore", "--dry-run"}, "--restore cannot go with --dry-run", RunMode::Restore},
+      {{"--dry-run", "--restore"}, "--restore cannot go with --dry-run", RunMode::Restore},
+      {{"--restore", "-o", "x"}, "--restore cannot go with -o", RunMode::Restore},
+      {{"--devices", "--quiet"}, "--devices cannot go with --quiet", RunMode::Devices},
+      {{"--devices", "-pQ1"}, "--devices cannot go with -pQ1", RunMode::Devices},
+      {{"--help", "x"}, "unexpected argument x after --help", RunMode::Help},
+      {{"--version", "--tsv"}, "--version cannot go with --tsv", RunMode::Version},
+      {{"--quiet", "-o", "x"}, "--quiet needs a change: -p, -x, --set or --restore", RunMode::Classic},
+      {{"--quiet"}, "--quiet needs a change: -p, -x, --set or --restore", RunMode::Classic},
+      {{"--dry-run"}, "--dry-run needs a change: -p, -x or --set", RunMode::Classic},
+      {{"--tsv", "--dry-run", "--quiet"}, "--dry-run needs a change: -p, -x or --set", RunMode::Classic},
       {{"--dry-run", "--tsv", "-x", "Q1"}, "", RunMode::Classic},
       {{"--restore", "--tsv", "--quiet"}, "", RunMode::Restore},
       {{"--devices", "--tsv"}, "", RunMode::Devices},
-      {{"--check", "-"}, "--check goes only with --strict", RunMode::Check},
+      {{"--check", "-"}, "--check cannot go with -", RunMode::Check},
       {{"--check=", "--"}, "", RunMode::Check},
       {{"--version"}, "", RunMode::Version},
       {{"--set", "UI_Port"}, "--set needs a setting and its value", RunMode::Classic},
-      {{"--set", "UI_Port", "1", "-x", "Q1"}, "--set cannot go with -p, -o or -x", RunMode::Set},
+      {{"--set", "UI_Port", "1", "-x", "Q1"}, "--set cannot go with -x", RunMode::Set},
+      {{"--set", "UI_Port", "1", "--strict"}, "--set cannot go with --strict", RunMode::Set},
       {{"--dry-run", "--set", "UI_Port", "-1"}, "", RunMode::Set},
   };
   for (const Case& c : cases) {

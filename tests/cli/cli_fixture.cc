@@ -10,6 +10,10 @@ namespace zorv::test {
 const std::string kUsage =
     "\nUsage: \n  zorvadmin [-p Printer-name -o Printer-dev-path]\n  zorvadmin [-x Remove-Printer-name]\n\n";
 
+const std::string kRefusedUsage = kUsage +
+                                  "Long options such as --check, --get, --set, --restore and --devices come first;\n"
+                                  "zorvadmin --help lists them all, zorvadmin(8) explains them.\n";
+
 const std::string kDefaultConfig =
     "#\n# Quorx Printer Daemon for CUPS Configuration Data\n#\n\n"
     "<Path>\n"

@@ -16,6 +16,8 @@ namespace zorv::test {
 
 // What a run without arguments prints before the listing.
 extern const std::string kUsage;
+// What a refused command line prints on standard error after its reason.
+extern const std::string kRefusedUsage;
 
 // The file the tool creates when there is none: 766 bytes.
 extern const std::string kDefaultConfig;

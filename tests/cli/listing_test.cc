@@ -115,11 +115,16 @@ TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
   EXPECT_EQ(version.out, "zorvadmin 1.2.0\n");
   EXPECT_FALSE(fileExists(conf()));
   // With anything else they are refused: "--help -x Q" must not remove Q.
-  for (const auto& args : {std::vector<std::string>{"--help", "x"}, {"--version", "-x", "Q1"}, {"--help", "--tsv"}}) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+      {{"--help", "x"}, "unexpected argument x after --help"},
+      {{"--version", "-x", "Q1"}, "--version cannot go with -x"},
+      {{"--help", "--tsv"}, "--help cannot go with --tsv"},
+  };
+  for (const auto& [args, problem] : refusals) {
     const RunResult refused = run(args);
     EXPECT_EQ(refused.status, 2) << args[1];
     EXPECT_EQ(refused.out, "") << args[1];
-    EXPECT_EQ(refused.err, "zorvadmin: --help and --version cannot go with other options\n" + kUsage) << args[1];
+    EXPECT_EQ(refused.err, "zorvadmin: " + problem + "\n" + kRefusedUsage) << args[1];
   }
   EXPECT_FALSE(fileExists(conf()));
 }

@@ -75,7 +75,7 @@ TEST_F(SetTest, DryRunShowsTheChangeAndListsTheNewValue) {
   EXPECT_FALSE(fileExists(conf() + ".bak"));
   const RunResult incomplete = run({"--set", "UI_Port"});
   EXPECT_EQ(incomplete.status, 2);
-  EXPECT_EQ(incomplete.err, "zorvadmin: --set needs a setting and its value\n" + kUsage);
+  EXPECT_EQ(incomplete.err, "zorvadmin: --set needs a setting and its value\n" + kRefusedUsage);
 }
 
 // Every line but the setting's stays byte for byte, line ends included; a

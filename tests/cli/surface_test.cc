@@ -69,7 +69,7 @@ TEST_F(SurfaceTest, RefusedCommandLinesPrintUsageAndTouchNothing) {
     EXPECT_EQ(result.out, "");
     // One line that says why, then the usage text.
     ASSERT_EQ(result.err.rfind("zorvadmin: ", 0), 0u) << result.err;
-    EXPECT_EQ(result.err.substr(result.err.find('\n') + 1), kUsage);
+    EXPECT_EQ(result.err.substr(result.err.find('\n') + 1), kRefusedUsage);
     EXPECT_EQ(filesLeft(), Names{});
   }
 }
