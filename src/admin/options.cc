@@ -166,7 +166,9 @@ std::string conflictIn(const ParsedCommandLine& parsed, const Parser& parser) {
   }
   if (parsed.classicArguments.size() < 2) return {};
   const std::string argument = escaped(parsed.classicArguments[1], Escaping::TerminalText);
-  if (argument.empty() || argument[0] != '-') return "unexpected argument " + argument + " after " + std::string(mode.name);
+  if (argument.empty() || argument[0] != '-') {
+    return "unexpected argument " + argument + " after " + std::string(mode.name);
+  }
   return std::string(mode.name) + " cannot go with " + argument;
 }
 

@@ -17,6 +17,12 @@ namespace zorv {
 // (add and remove), "-o" as the device path. A later option wins.
 void parseOptions(int argc, const char* const* argv, AdminContext& context);
 
+// What parseOptions ignores of the same arguments, or takes where another
+// meaning is likely, one sentence each for a warning: an argument never
+// read, "-pQ1" read as -p, an option taken as an operand, -o without -p.
+// Empty for a run without arguments.
+std::vector<std::string> classicNotes(int argc, const char* const* argv);
+
 enum class RunMode { Classic, Check, Get, Restore, Devices, Set, Help, Version };
 
 struct LongOptions {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "admin/commands.h"
 #include "admin/context.h"
@@ -51,7 +52,11 @@ int runAdmin(int argc, const char* const* argv) {
     return kExitRefused;
   }
   AdminContext context;
-  parseOptions(static_cast<int>(parsed.classicArguments.size()), parsed.classicArguments.data(), context);
+  const int classicCount = static_cast<int>(parsed.classicArguments.size());
+  parseOptions(classicCount, parsed.classicArguments.data(), context);
+  for (const std::string& note : classicNotes(classicCount, parsed.classicArguments.data())) {
+    reportWarning("%s", note.c_str());
+  }
   const CommandRequest request{parsed.options, context, argc == 1};
   return runCommand(commandFor(parsed.options, context), request);
 }

@@ -133,6 +133,34 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
   }
 }
 
+// What the classic parser passes over is said, word for word; what it reads
+// is not.
+TEST(ClassicNotes, SayWhatWasIgnoredOrTakenAsAnOperand) {
+  const std::string ignored = " is ignored: only -p, -o and -x are read, each with the word after it";
+  const std::vector<std::pair<std::vector<const char*>, std::vector<std::string>>> cases = {
+      {{}, {}},
+      {{"-p", "Q1", "-o", "/dev/null"}, {}},
+      {{"-x", "Q1"}, {}},
+      {{"Q1"}, {"Q1" + ignored}},
+      {{"-x"}, {"-x is ignored: no word follows it"}},
+      {{"-p", "Q1", "-o", "/dev/null", "extra"}, {"extra" + ignored}},
+      {{"-p", "Q1", "word", "-o", "/dev/null"}, {"word" + ignored}},
+      {{"-o", "/dev/null"}, {"-o /dev/null is ignored: a device path goes only with -p"}},
+      {{"-x", "Q1", "-o", "/dev/null"}, {"-o /dev/null is ignored: a device path goes only with -p"}},
+      {{"-p", "-x", "Q2"}, {"-p takes -x as its queue name"}},
+      {{"-p", "Q1", "-o", "-p", "Q1"}, {"-o takes -p as its device path"}},
+      {{"-pQ1", "Q2", "-o", "/dev/null"}, {"-pQ1 is read as -p: Q1 is ignored"}},
+      {{"-o", "/dev/lp0", "-x"},
+       {"-x is ignored: no word follows it", "-o /dev/lp0 is ignored: a device path goes only with -p"}},
+      {{"a\x1b"}, {"a\\x1b" + ignored}},
+  };
+  for (const auto& [args, notes] : cases) {
+    std::vector<const char*> argv = args;
+    argv.insert(argv.begin(), "zorvadmin");
+    EXPECT_EQ(classicNotes(static_cast<int>(argv.size()), argv.data()), notes) << ::testing::PrintToString(args);
+  }
+}
+
 // Operands: attached with "=", or the next argument (for --check only when
 // it does not begin with "-"); "--" ends the long options.
 TEST(ParseCommandLine, TakesOperandsAndLeavesTheClassicPart) {

@@ -74,6 +74,37 @@ TEST_F(SurfaceTest, RefusedCommandLinesPrintUsageAndTouchNothing) {
   }
 }
 
+// The classic parser does as it always did; what it passed over is said on
+// standard error, before whatever the run says after it.
+TEST_F(SurfaceTest, ClassicParserWarnsOfWhatItIgnoredAndDoesAsBefore) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string warnings;
+    int status;
+    std::string err;  // after the warnings
+  };
+  const std::vector<Case> cases = {
+      {{"Q1"}, "zorvadmin: warning: Q1 is ignored: only -p, -o and -x are read, each with the word after it\n", 0, ""},
+      {{"-o", "/dev/null"}, "zorvadmin: warning: -o /dev/null is ignored: a device path goes only with -p\n", 0, ""},
+      {{"-p", "-x", "Q9"}, "zorvadmin: warning: -p takes -x as its queue name\n", 0,
+       "zorvadmin: Q9 has no entry in " + conf() + "; nothing changed\n"},
+      {{"--tsv", "-o", "/dev/null", "x"}, "zorvadmin: warning: x is ignored: only -p, -o and -x are read, each with "
+       "the word after it\nzorvadmin: warning: -o /dev/null is ignored: a device path goes only with -p\n", 0, ""},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    writeConf(configWith(cupsRoot(), ""));
+    std::vector<std::string> command{zorvadminPath()};
+    command.insert(command.end(), row.args.begin(), row.args.end());
+    const RunResult raw = runProgram(command, runEnv({}));
+    const RunResult quiet = run(row.args);
+    EXPECT_EQ(raw.status, row.status);
+    EXPECT_EQ(raw.err, row.warnings + row.err);
+    EXPECT_EQ(raw.out, quiet.out);
+    EXPECT_EQ(readConf(), configWith(cupsRoot(), ""));
+  }
+}
+
 TEST_F(SurfaceTest, CheckReportsEachFindingWithItsLine) {
   const std::string clean = configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/null\n</Printer>\n\n");
   const std::string plainFile = file("plain");
