@@ -31,7 +31,8 @@ TEST_F(EscapedOutputTest, FileTextIsEscapedWhereverItIsPrinted) {
     std::string out, err;
   };
   const std::vector<Case> cases = {
-      {{"-o", "x"}, 0, listing(cupsRoot(), log, 59787, rows), ""},
+      {{"-o", "x"}, 0, listing(cupsRoot(), log, 59787, rows),
+       "zorvadmin: warning: -o x is ignored: a device path goes only with -p\n"},
       {{"--tsv"}, 0,
        "setting\tCUPS_ConfigPath\t" + cupsRoot() + "\nsetting\tLogDirectoryPath\t" + log +
            "\nsetting\tUI_Port\t59787\\x1b[0m\n"
