@@ -95,5 +95,9 @@ class NewFile {
 // Anything else there (a link, a directory, another user's file) stays.
 int finishInterruptedBackup(const std::string& target, const BackupNames& names);
 
+// Syncs the directory that holds path, so that a name made or changed in
+// it lasts; 0, or -1 after the report.
+int syncDirectoryOf(const std::string& path);
+
 
 }  // namespace zorv
