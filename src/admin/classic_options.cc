@@ -1,5 +1,5 @@
-// The words the classic parser passes over: it stays as it always was,
-// scripts rely on it, but a caller is told what it did not read.
+// The classic parser, as it always was (scripts rely on it), and the words
+// it passes over, so that a caller is told what it did not read.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +20,22 @@ std::string shown(std::string_view argument) { return escaped(argument, Escaping
 const char* operandWord(std::string_view option) { return option == "-o" ? "device path" : "queue name"; }
 
 }  // namespace
+
+void parseOptions(int argc, const char* const* argv, AdminContext& context) {
+  if (argc < 3) return;
+  for (int i = 1; i < argc - 1; ++i) {
+    const std::string_view option = std::string_view(argv[i]).substr(0, 2);
+    if (option == "-p") {
+      context.printerName = argv[i + 1];
+      context.command = AdminCommand::Add;
+    } else if (option == "-o") {
+      context.devicePath = argv[i + 1];
+    } else if (option == "-x") {
+      context.printerName = argv[i + 1];
+      context.command = AdminCommand::Remove;
+    }
+  }
+}
 
 std::vector<std::string> classicNotes(int argc, const char* const* argv) {
   std::vector<std::string> notes;
