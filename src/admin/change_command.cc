@@ -84,13 +84,13 @@ void warnAboutDevice(std::string_view devicePath) {
   DevicePathVerdict verdict = DevicePathVerdict::CannotCheck;
   withCallersRights([&] { verdict = judgeDevicePath(devicePath); });
   if (const char* problem = devicePathProblem(verdict)) {
-    reportWarning("the device path %s %s", shownDevicePath(devicePath).c_str(), problem);
+    reportAside(Aside::Warning, "the device path %s %s", shownDevicePath(devicePath).c_str(), problem);
   }
 }
 
 void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) {
-  reportNotice("%s has no entry in %s; nothing changed", std::string(context.printerName).c_str(),
-               files.config.c_str());
+  reportAside(Aside::Notice, "%s has no entry in %s; nothing changed", std::string(context.printerName).c_str(),
+              files.config.c_str());
 }
 
 RunKind kindOf(const AdminContext& context, const LongOptions& options) {

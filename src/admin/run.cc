@@ -55,7 +55,7 @@ int runAdmin(int argc, const char* const* argv) {
   const int classicCount = static_cast<int>(parsed.classicArguments.size());
   parseOptions(classicCount, parsed.classicArguments.data(), context);
   for (const std::string& note : classicNotes(classicCount, parsed.classicArguments.data())) {
-    reportWarning("%s", note.c_str());
+    reportAside(Aside::Warning, "%s", note.c_str());
   }
   const CommandRequest request{parsed.options, context, argc == 1};
   return runCommand(commandFor(parsed.options, context), request);

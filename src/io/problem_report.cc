@@ -33,20 +33,12 @@ void reportProblem(const char* format, ...) {
   kept() = std::move(text);
 }
 
-void reportWarning(const char* format, ...) {
+void reportAside(Aside kind, const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
   const std::string text = formatted(format, arguments);
   va_end(arguments);
-  std::fprintf(stderr, "zorvadmin: warning: %s\n", text.c_str());
-}
-
-void reportNotice(const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
-  const std::string text = formatted(format, arguments);
-  va_end(arguments);
-  std::fprintf(stderr, "zorvadmin: %s\n", text.c_str());
+  std::fprintf(stderr, "zorvadmin: %s%s\n", kind == Aside::Warning ? "warning: " : "", text.c_str());
 }
 
 void reportProblemAsIs(std::string_view line) {

@@ -12,12 +12,11 @@ namespace zorv {
 // Prints "zorvadmin: TEXT" and a line break on standard error; keeps TEXT.
 void reportProblem(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Prints "zorvadmin: warning: TEXT" and a line break; keeps nothing.
-void reportWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Prints "zorvadmin: TEXT" and a line break about what is no failure (such
-// as a change that had nothing to do); keeps nothing.
-void reportNotice(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// What is said beside a run that goes on: a warning, "zorvadmin: warning:
+// TEXT", or a notice of what is no failure (a change that had nothing to
+// do), "zorvadmin: TEXT". Neither is kept.
+enum class Aside { Warning, Notice };
+void reportAside(Aside kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Prints line as it is, with a line break, and keeps it: for a message
 // whose words scripts know without the "zorvadmin: " before them.
