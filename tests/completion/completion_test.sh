@@ -124,9 +124,9 @@ complete_line() {
 cases=$(cat <<'EOF'
 any|zorvadmin |--check,--strict,--dry-run,--tsv,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
-any|zorvadmin --dry-run --|--check,--strict,--tsv,--get,--quiet,--restore,--set,--devices
-any|zorvadmin --tsv --dry-run -|--check,--strict,--get,--quiet,--restore,--set,--devices,-p,-o,-x
-any|zorvadmin --check --s|--strict,--set
+any|zorvadmin --dry-run --|--tsv,--quiet,--set
+any|zorvadmin --tsv --dry-run -|--quiet,--set,-p,-o,-x
+any|zorvadmin --check --s|--strict
 any|zorvadmin --check --strict zorv|zorv.conf,zorv.conf.bak
 any|zorvadmin --set |UI_Port,LogDirectoryPath,CUPS_ConfigPath
 any|zorvadmin --dry-run --set L|LogDirectoryPath
@@ -134,7 +134,16 @@ any|zorvadmin --set UI_Port |
 any|zorvadmin --set CUPS_ConfigPath s|sub dir
 any|zorvadmin -- -|-p,-o,-x
 any|zorvadmin -p Office -|-p,-o,-x
-any|zorvadmin -p Office -o /dev/usb/lp0 |-p,-o,-x
+any|zorvadmin -p Office -o /dev/usb/lp0 |
+any|zorvadmin -x Office -|
+any|zorvadmin --devices |--tsv
+any|zorvadmin --devices --tsv -|
+any|zorvadmin --strict |--check
+any|zorvadmin --strict -|--check
+any|zorvadmin --restore -|--tsv,--quiet
+any|zorvadmin --quiet -|--dry-run,--tsv,--restore,--set,-p,-o,-x
+any|zorvadmin --get Office -|
+any|zorvadmin --help -|
 any|zorvadmin Office|
 any|zorvadmin -p |Office,ZPR2200,ZPR4410
 any|zorvadmin -p ZPR|ZPR2200,ZPR4410
