@@ -104,7 +104,9 @@ TEST_F(MemoryTest, QuestionsStayUnder64MegabytesOnALargeFile) {
     const long peak = peakOf(c.args, result);
     std::printf("peak memory, %s: %ld kB\n", what.c_str(), peak);
     EXPECT_LT(peak, kMaxPeakKilobytes);
-    if (c.args[0] == "--check") EXPECT_LT(peak, kMaxCheckPeakKilobytes);
+    if (c.args[0] == "--check") {
+      EXPECT_LT(peak, kMaxCheckPeakKilobytes);
+    }
     EXPECT_EQ(result.status, c.status) << result.err;
     c.expectOutput(result.out);
   }

@@ -9,7 +9,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "cli/cli_fixture.h"
@@ -128,6 +130,40 @@ TEST_F(SafetyTest, RestoreRefusesABackupItCannotTrust) {
     EXPECT_EQ(readConf(), withQ1());
     EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
   }
+}
+
+// The backup that is opened must be the one that was looked at: strace
+// stops the run right after it looked, and the test puts an empty file in
+// its place, which the look would have refused.
+TEST_F(SafetyTest, RestoreRefusesABackupSwappedAfterItWasChecked) {
+  writeConf(withQ1());
+  const std::string backup = conf() + ".bak";
+  writeFile(backup, configWith(cupsRoot(), ""));
+  const std::string trace = file("trace");
+  const std::string pidFile = file("run.pid");
+  ASSERT_EQ(::mkfifo(trace.c_str(), 0600), 0);
+  RunResult result;
+  std::thread running([&] {
+    result = runWrapped({"strace", "-qq", "-o", trace, "-P", backup, "-e", "trace=newfstatat,lstat,statx", "-e",
+                         "inject=newfstatat,lstat,statx:signal=STOP:when=1", "sh", "-c",
+                         "echo $$ >\"$0\"; exec \"$@\"", pidFile},
+                        {"--restore", "--quiet"});
+  });
+  std::ifstream lines(trace);
+  int stops = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("stopped by SIGSTOP") == std::string::npos) continue;
+    ++stops;
+    writeFile(file("swapped"), "");
+    std::filesystem::rename(file("swapped"), backup);
+    ::kill(std::stoi(readFile(pidFile)), SIGCONT);
+  }
+  running.join();
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err, "zorvadmin: cannot open " + backup + ": Resource temporarily unavailable\n");
+  EXPECT_EQ(readConf(), withQ1());
+  EXPECT_EQ(newFilesLeft(), std::vector<std::string>{});
 }
 
 // The restored file is the configuration's: owner and mode come from it,
