@@ -31,9 +31,10 @@ class HeldSignals {
 };
 
 // The new file takes the configuration's owner, mode and attributes before
-// anything is written to it.
-std::optional<NewFile> createNewConfig(const ConfigFiles& files) {
-  FileDescriptor current = openForReading(files.config);
+// anything is written to it; current is left open on the configuration,
+// for the rewrite to read and the new file to be compared with.
+std::optional<NewFile> createNewConfig(const ConfigFiles& files, FileDescriptor& current) {
+  current = openForReading(files.config);
   if (!current.valid()) {
     reportFileError("open", files.config);
     return std::nullopt;
@@ -43,22 +44,18 @@ std::optional<NewFile> createNewConfig(const ConfigFiles& files) {
   return std::optional<NewFile>(std::move(file));
 }
 
-bool sameAsConfiguration(NewFile& file, const ConfigFiles& files) {
-  FileDescriptor current = openForReading(files.config);
-  return current.valid() && file.compareWith(current.get()) == Comparison::Same;
-}
-
 int replaceWithRewrite(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                        ConfigContent& shown, const ChangeLines& lines) {
-  std::optional<NewFile> created = createNewConfig(files);
+  FileDescriptor current;
+  std::optional<NewFile> created = createNewConfig(files, current);
   if (!created) return kExitFileError;
   NewFile& file = *created;
-  ConfigRead rewrite =
-      rewriteConfig(files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); });
+  ConfigRead rewrite = rewriteConfig(
+      files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); }, current.get());
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
   // A rewrite that changes no byte leaves the configuration and its backup as they are.
-  if (sameAsConfiguration(file, files)) return kExitOk;
+  if (file.compareWith(current.get()) == Comparison::Same) return kExitOk;
   return commitWithLines(file, files, lines) == 0 ? kExitOk : kExitFileError;
 }
 

@@ -1,5 +1,7 @@
 #include "config/config_pass.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <set>
 
@@ -64,15 +66,23 @@ const char* statusWord(const PrinterEntry& entry) {
 namespace {
 
 ConfigRead runPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup setup, MissingFile missing,
-                   std::uint64_t maxBytes) {
+                   std::uint64_t maxBytes, int given = -1) {
   ConfigRead read;
-  FileDescriptor input = openConfigInput(files, missing);
-  if (!input.valid()) {
+  FileDescriptor opened;
+  int input = given;
+  if (given < 0) {
+    opened = openConfigInput(files, missing);
+    input = opened.valid() ? opened.get() : -1;
+  } else if (::lseek(given, 0, SEEK_SET) != 0) {
+    reportFileError("read", files.config);
+    input = -1;
+  }
+  if (input < 0) {
     read.result = PassResult::FileError;
     return read;
   }
   ConfigPass pass(files, queues, std::move(setup));
-  read.result = readThrough(files, input.get(), pass, maxBytes);
+  read.result = readThrough(files, input, pass, maxBytes);
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
   read.queueBlocks = std::move(pass.queueBlocks());
@@ -90,7 +100,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 }
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                         const ByteSink& output) {
+                         const ByteSink& output, int input) {
   if (request.mode == RewriteMode::SetValue) return rewriteSetting(files, request, output);
   PassSetup setup;
   setup.mode = PassMode::Rewrite;
@@ -98,7 +108,7 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
   setup.queue = request.queue;
   setup.request = request;
   setup.output = output;
-  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0);
+  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, input);
 }
 
 namespace {

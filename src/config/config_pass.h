@@ -134,7 +134,9 @@ struct RewriteRequest {
 // Takes the rewritten bytes, in order; returns 0, or -1 after reporting.
 using ByteSink = std::function<int(std::string_view)>;
 
+// input, when not -1, is files.config already open for reading: an add or
+// remove reads it from its start instead of opening the file again.
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                            const ByteSink& output);
+                            const ByteSink& output, int input = -1);
 
 }  // namespace zorv

@@ -30,6 +30,25 @@ TEST_F(RewriteTest, AddToTheDefaultFileInsertsTheBlockBeforePorts) {
   expectRotated(before, configWith(cupsRoot(), "<Printer Q1>\nDevicePath /dev/usb/lp1\n</Printer>\n\n"));
 }
 
+// A change reads the file for the names to ask about, then under the lock;
+// the rewrite, the new file's attributes and the comparison share one more
+// descriptor.
+TEST_F(RewriteTest, ChangesOpenTheConfigurationThreeTimes) {
+  const std::string trace = file("trace");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-p", "Q2", "-o", "/dev/usb/lp2"},
+                                               std::vector<std::string>{"-x", "Q2"}}) {
+    SCOPED_TRACE(args.front());
+    writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/lp9\n</Printer>\n"));
+    const RunResult result = runWrapped({"strace", "-f", "-qq", "-e", "trace=open,openat", "-o", trace}, args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string calls = readFile(trace);
+    int opens = 0;
+    const std::string path = "\"" + conf() + "\", O_RDONLY";
+    for (std::size_t at = calls.find(path); at != std::string::npos; at = calls.find(path, at + 1)) ++opens;
+    EXPECT_EQ(opens, 3) << calls;
+  }
+}
+
 TEST_F(RewriteTest, ModifyRewritesTagAndDevicePathAndDropsUnknownLines) {
   const std::string before = configWith(
       cupsRoot(), "<Printer  Q2>   \nDevicePath /dev/old\n# kept comment\nJunk line\nDevicePath: /dev/older\n</Printer>\n");
