@@ -74,7 +74,8 @@ int applyChange(const AdminContext& context, const LongOptions& options, const C
   if (!options.dryRun && changesNothing(context, read, spelled)) replacing = Replacing::NothingToChange;
   return rewriteConfiguration(files, request, queues, replacing, shown,
                               {[&] { logRewrite(request, files, read); },
-                               [&] { logRefusedChange(context, files.config, kExitFileError); }});
+                               [&] { logRefusedChange(context, files.config, kExitFileError); }},
+                              read.input.get());
 }
 
 // A device path that is not a device yet is allowed (it may appear when the

@@ -30,32 +30,36 @@ class HeldSignals {
   sigset_t before_{};
 };
 
-// The new file takes the configuration's owner, mode and attributes before
-// anything is written to it; current is left open on the configuration,
-// for the rewrite to read and the new file to be compared with.
-std::optional<NewFile> createNewConfig(const ConfigFiles& files, FileDescriptor& current) {
-  current = openForReading(files.config);
-  if (!current.valid()) {
-    reportFileError("open", files.config);
-    return std::nullopt;
-  }
+// The new file takes the configuration's owner, mode and attributes (of
+// current, open on it) before anything is written to it.
+std::optional<NewFile> createNewConfig(const ConfigFiles& files, int current) {
   NewFile file = NewFile::create(files.newFile, 0600);
-  if (!file.valid() || file.takeAttributesOf(current.get()) != 0) return std::nullopt;
+  if (!file.valid() || file.takeAttributesOf(current) != 0) return std::nullopt;
   return std::optional<NewFile>(std::move(file));
 }
 
 int replaceWithRewrite(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                       ConfigContent& shown, const ChangeLines& lines) {
-  FileDescriptor current;
-  std::optional<NewFile> created = createNewConfig(files, current);
+                       ConfigContent& shown, const ChangeLines& lines, int input) {
+  // The configuration the read under the lock left open, or opened now: the
+  // rewrite reads it, and the new file is compared with it.
+  FileDescriptor opened;
+  if (input < 0) {
+    opened = openForReading(files.config);
+    if (!opened.valid()) {
+      reportFileError("open", files.config);
+      return kExitFileError;
+    }
+    input = opened.get();
+  }
+  std::optional<NewFile> created = createNewConfig(files, input);
   if (!created) return kExitFileError;
   NewFile& file = *created;
   ConfigRead rewrite = rewriteConfig(
-      files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); }, current.get());
+      files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); }, input);
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
   // A rewrite that changes no byte leaves the configuration and its backup as they are.
-  if (file.compareWith(current.get()) == Comparison::Same) return kExitOk;
+  if (file.compareWith(input) == Comparison::Same) return kExitOk;
   return commitWithLines(file, files, lines) == 0 ? kExitOk : kExitFileError;
 }
 
@@ -75,13 +79,16 @@ int commitWithLines(NewFile& file, const ConfigFiles& files, const ChangeLines& 
 bool commitFailureLogged() { return gCommitFailureLogged; }
 
 int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                         Replacing replacing, ConfigContent& shown, const ChangeLines& lines) {
-  if (replacing == Replacing::Replace) return replaceWithRewrite(files, request, queues, shown, lines);
+                         Replacing replacing, ConfigContent& shown, const ChangeLines& lines, int input) {
+  if (replacing == Replacing::Replace) return replaceWithRewrite(files, request, queues, shown, lines, input);
   std::string content;
-  ConfigRead rewrite = rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
-    content += bytes;
-    return 0;
-  });
+  ConfigRead rewrite = rewriteConfig(
+      files, request, queues,
+      [&content](std::string_view bytes) {
+        content += bytes;
+        return 0;
+      },
+      input);
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
   if (replacing == Replacing::NothingToChange) return kExitOk;

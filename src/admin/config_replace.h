@@ -31,12 +31,13 @@ bool commitFailureLogged();
 
 enum class Replacing { Replace, Preview, NothingToChange };
 
-// Runs request over files.config. Replace: writes and moves the new file
+// Runs request over files.config (input: the file open for reading, or -1
+// to open it). Replace: writes and moves the new file
 // into place with lines (see commitWithLines), unless no byte changed; Preview: prints
 // the change as a diff; NothingToChange: leaves every file as it is. shown
 // gets the entries and settings as the new file has them. Returns the exit
 // status, after reporting any failure.
 int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                         Replacing replacing, ConfigContent& shown, const ChangeLines& lines);
+                         Replacing replacing, ConfigContent& shown, const ChangeLines& lines, int input = -1);
 
 }  // namespace zorv

@@ -86,6 +86,7 @@ ConfigRead runPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup s
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
   read.queueBlocks = std::move(pass.queueBlocks());
+  read.input = std::move(opened);
   return read;
 }
 

@@ -18,6 +18,7 @@
 
 #include "config/config_files.h"
 #include "config/queue_directory.h"
+#include "io/file_descriptor.h"
 #include "io/text_field.h"
 
 namespace zorv {
@@ -89,6 +90,9 @@ struct ConfigRead {
   ConfigContent content;
   bool blockFound = false;  // some block, listed or not, is the queue asked about
   std::vector<PrinterEntry> queueBlocks;  // the closed blocks of that queue, listed or not
+  // The file the pass opened, still open: a rewrite under the same lock
+  // reads it again from its start rather than open the file once more.
+  FileDescriptor input;
 };
 
 // For a reader that streams what the pass meets, in file order, instead of
