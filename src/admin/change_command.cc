@@ -94,19 +94,19 @@ void noteNothingToRemove(const AdminContext& context, const ConfigFiles& files) 
               files.config.c_str());
 }
 
-RunKind kindOf(const AdminContext& context, const LongOptions& options) {
-  // --tsv only reads (since 1.2): it never creates the file.
-  if (context.command == AdminCommand::List) return options.tsv ? RunKind::Read : RunKind::List;
+RunKind kindOf(const AdminContext& context, const LongOptions& options, bool mayCreateConfig) {
+  if (context.command == AdminCommand::List) return mayCreateConfig ? RunKind::List : RunKind::Read;
   return options.dryRun ? RunKind::Preview : RunKind::Change;
 }
 
-int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files) {
+int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files,
+               bool mayCreateConfig) {
   if (const int status = checkOperands(context); status != kExitOk) return status;
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
-  LockedReadRequest request{kindOf(context, options), keeping, context.printerName, {}};
+  LockedReadRequest request{kindOf(context, options, mayCreateConfig), keeping, context.printerName, {}};
   // Which printer the device path leads to: asked before the lock, too;
   // then the refusals that need only the scheduler's answer.
   if (context.command == AdminCommand::Add) {
@@ -133,9 +133,9 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
 
 }  // namespace
 
-int runClassic(const AdminContext& context, const LongOptions& options) {
+int runClassic(const AdminContext& context, const LongOptions& options, bool mayCreateConfig) {
   const ConfigFiles files = configFilesFromEnvironment();
-  const int status = runCommand(context, options, files);
+  const int status = runCommand(context, options, files, mayCreateConfig);
   // What a preview would not have done is not worth a line.
   if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !commitFailureLogged()) {
     logRefusedChange(context, files.config, status);
@@ -143,6 +143,7 @@ int runClassic(const AdminContext& context, const LongOptions& options) {
   return status;
 }
 
-int listConfiguration(const LongOptions& options) { return runClassic(AdminContext{}, options); }
+// With --tsv it only reads, as the listing of --tsv alone does.
+int listConfiguration(const LongOptions& options) { return runClassic(AdminContext{}, options, !options.tsv); }
 
 }  // namespace zorv

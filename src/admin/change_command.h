@@ -7,8 +7,9 @@
 
 namespace zorv {
 
-// Runs one classic command as root; returns the exit status.
-int runClassic(const AdminContext& context, const LongOptions& options);
+// Runs one classic command; returns the exit status. A listing that may
+// not create the configuration only reads (--tsv): no root, no lock file.
+int runClassic(const AdminContext& context, const LongOptions& options, bool mayCreateConfig);
 
 // The listing of the configuration as it is now (after --restore).
 int listConfiguration(const LongOptions& options);

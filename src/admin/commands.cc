@@ -43,7 +43,7 @@ int devices(const CommandRequest& request) { return printDevices(request.options
 
 int classic(const CommandRequest& request) {
   if (request.bare) printUsage(stdout);
-  return runClassic(request.context, request.options);
+  return runClassic(request.context, request.options, request.mayCreateConfig);
 }
 
 int restore(const CommandRequest& request) { return restoreBackup(request.options); }

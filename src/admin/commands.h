@@ -14,7 +14,8 @@ namespace zorv {
 struct CommandRequest {
   const LongOptions& options;
   const AdminContext& context;
-  bool bare = false;  // the command line had no argument at all
+  bool bare = false;             // the command line had no argument at all
+  bool mayCreateConfig = false;  // the row's word: a missing configuration may be created
 };
 
 struct Command {

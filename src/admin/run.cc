@@ -57,8 +57,9 @@ int runAdmin(int argc, const char* const* argv) {
   for (const std::string& note : classicNotes(classicCount, parsed.classicArguments.data())) {
     reportAside(Aside::Warning, "%s", note.c_str());
   }
-  const CommandRequest request{parsed.options, context, argc == 1};
-  return runCommand(commandFor(parsed.options, context), request);
+  const Command& command = commandFor(parsed.options, context);
+  const CommandRequest request{parsed.options, context, argc == 1, command.mayCreateConfig};
+  return runCommand(command, request);
 }
 
 }  // namespace zorv

@@ -1,5 +1,6 @@
-// One run of zorvadmin: root check, options, read pass, validation,
-// rewrite pass, the new file into place, spooler scan and listing.
+// One run of zorvadmin: the process settled (descriptors, environment,
+// signals), the command line parsed, then the command that the table of
+// commands names for it, with the rights its row asks for.
 #pragma once
 
 namespace zorv {
