@@ -50,9 +50,9 @@ const std::vector<Case> kCases = {
     {"--tsv, nobody, root's lock", Who::Nobody, Conf::Readable, Lock::RootOnly, {"--tsv"}, 0, Out::NobodyListing, "",
      kConfAndLock},
     {"--tsv -o, nobody (only lists)", Who::Nobody, Conf::Readable, Lock::RootOnly, {"--tsv", "-o", "/dev/x"}, 0,
-     Out::NobodyListing, "", kConfAndLock},
+     Out::NobodyListing, "zorvadmin: warning: -o /dev/x is ignored: a device path goes only with -p\n", kConfAndLock},
     {"--tsv -p alone, nobody (a lone argument)", Who::Nobody, Conf::Readable, Lock::RootOnly, {"--tsv", "-p"}, 0,
-     Out::NobodyListing, "", kConfAndLock},
+     Out::NobodyListing, "zorvadmin: warning: -p is ignored: no word follows it\n", kConfAndLock},
     {"--get, nobody, root's lock", Who::Nobody, Conf::Readable, Lock::RootOnly, {"--get", "q1"}, 0, Out::DevicePath,
      "", kConfAndLock},
     // No lock file: a read creates none, as root either.
