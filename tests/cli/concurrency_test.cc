@@ -29,9 +29,16 @@ TEST_F(ConcurrencyTest, EightAddsAtOnceAllLand) {
     });
   }
   for (auto& t : runs) t.join();
-  for (const RunResult& result : results) {
+  // Each run lists what it left: its own entry new, under the lock it took.
+  for (int i = 1; i <= 8; ++i) {
+    const RunResult& result = results[static_cast<std::size_t>(i - 1)];
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
+    const std::size_t row = result.out.find(": C" + std::to_string(i) + " \t: ");
+    ASSERT_NE(row, std::string::npos) << result.out;
+    const std::string line = result.out.substr(row, result.out.find('\n', row) - row);
+    const std::string tail = "\t: /dev/usb/lp" + std::to_string(i - 1) + " \t: New!!";
+    EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())), tail) << line;
   }
   const std::string final = readConf();
   for (int i = 1; i <= 8; ++i) {
