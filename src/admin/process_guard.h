@@ -29,9 +29,10 @@ gid_t callerGid();
 // file or option is picked by the caller; called before anything else.
 void forgetCallersEnvironment();
 
-// The questions that need no root give up a set-user-ID privilege for good
-// (real user and group, saved ones included) before they open anything, so
-// they read only what the caller could. 0, or -1 after a message.
+// The commands whose row in the table of commands says so (those that need
+// no root) give up a set-user-ID privilege for good (real user and group,
+// saved ones included) before they open anything, so they read only what
+// the caller could. 0, or -1 after a message.
 int giveUpSetUserId();
 
 // A set-user-ID run that may change a file makes every user and group id
