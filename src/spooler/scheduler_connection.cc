@@ -1,64 +1,23 @@
 #include "spooler/scheduler_connection.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "io/file_descriptor.h"
 #include "io/text_field.h"
+#include "spooler/connect_failure.h"
 
 namespace zorv {
 namespace {
 
 constexpr std::size_t kAnswerBlock = 65536;
 constexpr int kConnectMilliseconds = 30000;
-
-// After a failed connect libcups reports whatever its own clean-up left in
-// errno ("Bad file descriptor" for a refused connection, "Success" for a
-// name that does not resolve); one plain connect of ours tells the cause.
-std::string connectErrorOf(const sockaddr* address, socklen_t length, int family) {
-  const FileDescriptor probe(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!probe.valid()) return fileErrorText(errno);
-  if (::connect(probe.get(), address, length) == 0) return "the connection was closed";
-  return fileErrorText(errno);
-}
-
-std::string localConnectFailure(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(address.sun_path)) return fileErrorText(ENAMETOOLONG);
-  path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-  return connectErrorOf(reinterpret_cast<const sockaddr*>(&address), sizeof(address), AF_UNIX);
-}
-
-std::string hostConnectFailure(std::string host, int port) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (const int error = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); error != 0) {
-    return error == EAI_SYSTEM ? fileErrorText(errno) : ::gai_strerror(error);
-  }
-  std::string failure = "no address";
-  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
-    failure = connectErrorOf(at->ai_addr, at->ai_addrlen, at->ai_family);
-  }
-  ::freeaddrinfo(found);
-  return failure;
-}
-
-std::string connectFailure() {
-  const std::string server = cupsServer();
-  if (!server.empty() && server[0] == '/') return localConnectFailure(server);
-  return hostConnectFailure(server, ippPort());
-}
 
 // The Host field libcups would send: "localhost" for a local socket.
 std::string hostField(http_t* http) {
@@ -68,51 +27,116 @@ std::string hostField(http_t* http) {
   return name.find(':') != std::string::npos ? "[" + name + "]" : name;
 }
 
-enum class Round { Done, Closed, Failed };
+// CUPS closes a connection that sends a request before the answer to the
+// one before has gone out, so one connection carries one request at a time;
+// up to this many connections carry them side by side, waited for at once.
+constexpr std::size_t kLanes = 8;
 
-// Writes out while reading answers, so neither side waits on a full buffer.
-Round pipeline(int fd, std::string_view out, std::size_t wanted, Exchange& exchange) {
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+struct Lane {
+  FileDescriptor own;  // not valid for the run's own connection
+  int fd = -1;
+  std::vector<std::size_t> queue;  // the requests it carries, in order
+  std::size_t next = 0;            // of queue: the one out now
+  std::string out;                 // what of it is not sent yet
   HttpAnswerReader reader;
-  std::string block(kAnswerBlock, '\0');
-  const std::size_t goal = exchange.answers.size() + wanted;
-  while (exchange.answers.size() < goal) {
-    pollfd ends{fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
-    if (::poll(&ends, 1, -1) < 0) {
-      if (errno == EINTR) continue;
-      exchange.failure = fileErrorText(errno);
-      return Round::Failed;
-    }
-    if (!out.empty() && (ends.revents & POLLOUT) != 0) {
-      const ssize_t sent = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
-      if (sent < 0 && errno != EINTR && errno != EAGAIN) {
-        exchange.failure = fileErrorText(errno);
-        return errno == EPIPE || errno == ECONNRESET ? Round::Closed : Round::Failed;
+  bool answered = false;  // the connection answered before: one closed since is opened again
+
+  bool done() const { return next == queue.size(); }
+};
+
+class LaneExchange {
+ public:
+  LaneExchange(const std::vector<IppRequest>& requests, http_t* http)
+      : requests_(requests), host_(hostField(http)), address_(httpGetAddress(http)), answers_(requests.size()) {}
+
+  // Another connection to the address of the first; false when none is made.
+  bool connect(Lane& lane) const {
+    lane.own = FileDescriptor(::socket(httpAddrFamily(address_), SOCK_STREAM | SOCK_CLOEXEC, 0));
+    lane.fd = lane.own.get();
+    return lane.own.valid() && ::connect(lane.fd, &address_->addr, static_cast<socklen_t>(httpAddrLength(address_))) == 0;
+  }
+
+  // Every lane sends its first request; then answers are read as they come.
+  std::string run(std::vector<Lane>& lanes) {
+    for (Lane& lane : lanes) start(lane);
+    std::vector<pollfd> ends;
+    std::vector<Lane*> polled;
+    while (true) {
+      ends.clear();
+      polled.clear();
+      for (Lane& lane : lanes) {
+        if (lane.done()) continue;
+        ends.push_back({lane.fd, static_cast<short>(POLLIN | (lane.out.empty() ? 0 : POLLOUT)), 0});
+        polled.push_back(&lane);
       }
-      if (sent > 0) out.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    if ((ends.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-    const ssize_t got = ::recv(fd, block.data(), block.size(), 0);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got < 0) {
-      exchange.failure = fileErrorText(errno);
-      return errno == ECONNRESET ? Round::Closed : Round::Failed;
-    }
-    reader.feed(std::string_view(block.data(), static_cast<std::size_t>(got)));
-    for (IppAnswer answer; exchange.answers.size() < goal && reader.next(answer, got == 0);) {
-      exchange.answers.push_back(std::move(answer));
-    }
-    if (reader.malformed()) {
-      exchange.failure = "the scheduler's answer is not HTTP";
-      return Round::Failed;
-    }
-    if (got == 0 && exchange.answers.size() < goal) {
-      exchange.failure = "the connection was closed";
-      return Round::Closed;
+      if (ends.empty()) return {};
+      if (::poll(ends.data(), ends.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        return fileErrorText(errno);
+      }
+      for (std::size_t i = 0; i < ends.size(); ++i) {
+        if (ends[i].revents == 0) continue;
+        if (std::string failure = step(*polled[i], ends[i].revents); !failure.empty()) return failure;
+      }
     }
   }
-  return Round::Done;
-}
+
+  // The answers in the order of the requests, up to the first missing one.
+  std::vector<IppAnswer> answers() {
+    std::vector<IppAnswer> out;
+    for (std::optional<IppAnswer>& answer : answers_) {
+      if (!answer) break;
+      out.push_back(std::move(*answer));
+    }
+    return out;
+  }
+
+ private:
+  void start(Lane& lane) {
+    if (lane.done()) return;
+    const std::size_t index = lane.queue[lane.next];
+    lane.out = httpPost(host_, encodeIppRequest(requests_[index], static_cast<std::int32_t>(index + 1)));
+    lane.reader = HttpAnswerReader{};
+    ::fcntl(lane.fd, F_SETFL, ::fcntl(lane.fd, F_GETFL) | O_NONBLOCK);
+  }
+
+  std::string step(Lane& lane, short events) {
+    const int fd = lane.fd;
+    if (!lane.out.empty() && (events & POLLOUT) != 0) {
+      const ssize_t sent = ::send(fd, lane.out.data(), lane.out.size(), MSG_NOSIGNAL);
+      if (sent < 0 && errno != EINTR && errno != EAGAIN) return closedOrFailed(lane, fileErrorText(errno));
+      if (sent > 0) lane.out.erase(0, static_cast<std::size_t>(sent));
+    }
+    if ((events & (POLLIN | POLLHUP | POLLERR)) == 0) return {};
+    const ssize_t got = ::recv(fd, block_.data(), block_.size(), 0);
+    if (got < 0) return errno == EINTR || errno == EAGAIN ? std::string() : closedOrFailed(lane, fileErrorText(errno));
+    lane.reader.feed(std::string_view(block_.data(), static_cast<std::size_t>(got)));
+    IppAnswer answer;
+    if (lane.reader.next(answer, got == 0)) {
+      answers_[lane.queue[lane.next++]] = std::move(answer);
+      lane.answered = true;
+      start(lane);
+      return {};
+    }
+    if (lane.reader.malformed()) return "the scheduler's answer is not HTTP";
+    return got == 0 ? closedOrFailed(lane, "the connection was closed") : std::string();
+  }
+
+  // A connection the scheduler closed after answering (its keep-alive
+  // ended) is opened again for the request that was out.
+  std::string closedOrFailed(Lane& lane, std::string failure) {
+    if (!lane.answered || !connect(lane)) return failure;
+    lane.answered = false;
+    start(lane);
+    return {};
+  }
+
+  const std::vector<IppRequest>& requests_;
+  std::string host_;
+  http_addr_t* address_;
+  std::vector<std::optional<IppAnswer>> answers_;
+  std::string block_ = std::string(kAnswerBlock, '\0');
+};
 
 // Over an encrypted connection libcups carries the same bytes, one request
 // at a time.
@@ -173,19 +197,21 @@ Exchange exchangeRequests(SchedulerConnection& http, const std::vector<IppReques
     exchangeThroughLibcups(http.get(), requests, exchange);
     return exchange;
   }
-  const std::string host = hostField(http.get());
-  while (exchange.answers.size() < requests.size()) {
-    const std::size_t first = exchange.answers.size();
-    std::string out;
-    for (std::size_t i = first; i < requests.size(); ++i) {
-      out += httpPost(host, encodeIppRequest(requests[i], static_cast<std::int32_t>(i + 1)));
-    }
-    const Round round = pipeline(httpGetFd(http.get()), out, requests.size() - first, exchange);
-    // Asked again only when the closed connection answered some first.
-    if (round == Round::Done || round == Round::Failed || exchange.answers.size() == first) break;
-    if (httpReconnect2(http.get(), kConnectMilliseconds, nullptr) != 0) break;
-    exchange.failure.clear();
+  if (requests.empty()) return exchange;
+  LaneExchange lanesExchange(requests, http.get());
+  std::vector<Lane> lanes(std::min(kLanes, requests.size()));
+  lanes[0].fd = httpGetFd(http.get());
+  // A lane that cannot connect leaves its requests to the first.
+  std::vector<bool> connected(lanes.size(), true);
+  for (std::size_t i = 1; i < lanes.size(); ++i) connected[i] = lanesExchange.connect(lanes[i]);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const std::size_t lane = i % lanes.size();
+    lanes[connected[lane] ? lane : 0].queue.push_back(i);
   }
+  const int flags = ::fcntl(lanes[0].fd, F_GETFL);  // libcups asks on it later, blocking
+  exchange.failure = lanesExchange.run(lanes);
+  ::fcntl(httpGetFd(http.get()), F_SETFL, flags);
+  exchange.answers = lanesExchange.answers();
   return exchange;
 }
 

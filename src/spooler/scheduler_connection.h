@@ -1,8 +1,8 @@
 // The one connection a child process holds to the print scheduler (the
 // server and encryption libcups is configured for), and the exchange of
-// requests on it: every request is sent without waiting for the answers
-// before it, and the answers are read in large blocks, so asking for many
-// queues costs about one round trip.
+// requests on it. CUPS answers one request at a time per connection, so
+// many requests go out side by side on a few connections of the same
+// address and are waited for at once; answers are read in 64 KiB blocks.
 #pragma once
 
 #include <cups/cups.h>
@@ -32,8 +32,9 @@ struct Exchange {
   std::string failure;             // why the others did not come
 };
 
-// Sends every request and reads their answers. A scheduler that closes the
-// connection after some answers is asked the rest on a new one.
+// Sends every request and reads their answers. A connection the scheduler
+// closes after answering is opened again for the rest. Over an encrypted
+// connection libcups carries the same requests one at a time.
 Exchange exchangeRequests(SchedulerConnection& http, const std::vector<IppRequest>& requests);
 
 // The printer-uri of the queue of this name on the scheduler; empty when
