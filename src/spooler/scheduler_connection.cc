@@ -201,6 +201,7 @@ Exchange exchangeRequests(SchedulerConnection& http, const std::vector<IppReques
   LaneExchange lanesExchange(requests, http.get());
   std::vector<Lane> lanes(std::min(kLanes, requests.size()));
   lanes[0].fd = httpGetFd(http.get());
+  lanes[0].answered = true;  // the run's connection may have answered before, and timed out since
   // A lane that cannot connect leaves its requests to the first.
   std::vector<bool> connected(lanes.size(), true);
   for (std::size_t i = 1; i < lanes.size(); ++i) connected[i] = lanesExchange.connect(lanes[i]);
