@@ -32,6 +32,12 @@ std::string hostField(http_t* http) {
 // up to this many connections carry them side by side, waited for at once.
 constexpr std::size_t kLanes = 8;
 
+// A connection the other end closed says so, however the write or read
+// that found it out failed.
+std::string failureOf(int error) {
+  return error == EPIPE || error == ECONNRESET ? "the connection was closed" : fileErrorText(error);
+}
+
 struct Lane {
   FileDescriptor own;  // not valid for the run's own connection
   int fd = -1;
@@ -104,12 +110,12 @@ class LaneExchange {
     const int fd = lane.fd;
     if (!lane.out.empty() && (events & POLLOUT) != 0) {
       const ssize_t sent = ::send(fd, lane.out.data(), lane.out.size(), MSG_NOSIGNAL);
-      if (sent < 0 && errno != EINTR && errno != EAGAIN) return closedOrFailed(lane, fileErrorText(errno));
+      if (sent < 0 && errno != EINTR && errno != EAGAIN) return closedOrFailed(lane, failureOf(errno));
       if (sent > 0) lane.out.erase(0, static_cast<std::size_t>(sent));
     }
     if ((events & (POLLIN | POLLHUP | POLLERR)) == 0) return {};
     const ssize_t got = ::recv(fd, block_.data(), block_.size(), 0);
-    if (got < 0) return errno == EINTR || errno == EAGAIN ? std::string() : closedOrFailed(lane, fileErrorText(errno));
+    if (got < 0) return errno == EINTR || errno == EAGAIN ? std::string() : closedOrFailed(lane, failureOf(errno));
     lane.reader.feed(std::string_view(block_.data(), static_cast<std::size_t>(got)));
     IppAnswer answer;
     if (lane.reader.next(answer, got == 0)) {

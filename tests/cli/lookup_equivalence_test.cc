@@ -342,6 +342,7 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
   }
   const StandInSocket silent(file("silent.sock"), StandInSocket::Mode::NeverAnswer);
   const StandInSocket trickling(file("trickling.sock"), StandInSocket::Mode::Trickling);
+  const StandInSocket closing(file("closing.sock"), StandInSocket::Mode::CloseAtOnce);
 
   // A TCP port bound and never listened on refuses connections.
   const int port = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -363,6 +364,8 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
       {"no socket at all", file("missing.sock"), file("missing.sock"), "No such file or directory"},
       {"a socket nobody listens on", stale, stale, "Connection refused"},
       {"a TCP port nobody listens on", refusing, refusing, "Connection refused"},
+      {"a scheduler that closes every connection at once", file("closing.sock"), file("closing.sock"),
+       "the connection was closed"},
       {"a scheduler that accepts and never answers", file("silent.sock"), file("silent.sock"),
        "no answer within 1 seconds"},
       {"a scheduler that answers a byte every two seconds", file("trickling.sock"), file("trickling.sock"),
