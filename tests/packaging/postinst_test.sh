@@ -31,7 +31,7 @@ EOF
 chmod 755 "$work/stub/udevadm"
 
 results=()
-reload="control --reload-rules"
+reload="control --reload"
 trigger="trigger --action=change --subsystem-match=usbmisc --subsystem-match=printer"
 no_reload="zorvadmin: warning: udevadm could not reload the rules; printers get their stable names when next plugged in"
 no_trigger="zorvadmin: warning: udevadm could not trigger the printers; they get their stable names when next plugged in"
