@@ -58,7 +58,7 @@ for row in "${cases[@]}"; do
   : >"$work/calls"
   path=$work/empty
   [ "$udevadm" = none ] || path=$work/stub:/usr/sbin:/usr/bin:/sbin:/bin
-  # shellcheck disable=SC2086 # the arguments are words
+  # shellcheck disable=SC2016,SC2086 # the inner script expands its own; the arguments are words
   got_output=$(UDEVADM_CALLS=$work/calls UDEVADM_FAIL=$fail "${namespace[@]}" /bin/sh -c '
     mount -t tmpfs -o mode=0755 zorv-run /run || exit 99
     if [ "$1" = yes ]; then mkdir /run/udev && : >/run/udev/control || exit 99; fi
