@@ -7,9 +7,11 @@
 #include "admin/config_replace.h"
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
+#include "admin/json_output.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
+#include "admin/preview.h"
 #include "admin/process_guard.h"
 #include "admin/run.h"
 #include "config/config_files.h"
@@ -18,17 +20,19 @@
 namespace zorv {
 namespace {
 
-int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues) {
+// out: standard output as ever, standard error where it holds one JSON
+// document only.
+int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues, std::FILE* out) {
   if (context.command != AdminCommand::Add) return kExitOk;
   if (!queues.knows(context.printerName)) {
     if (!queues.scheduler().reachable()) return kExitSchedulerDown;
     const std::string queue(context.printerName);
-    std::printf("\n %s can't find in CUPS Spooler Entry!!\n\n", queue.c_str());
+    std::fprintf(out, "\n %s can't find in CUPS Spooler Entry!!\n\n", queue.c_str());
     noteProblem("the CUPS scheduler knows no queue " + queue);
     return kExitRefused;
   }
   if (context.devicePath.empty()) {
-    std::printf("Please input -o [Printer Device Path]\n");
+    std::fprintf(out, "Please input -o [Printer Device Path]\n");
     noteProblem("no device path given");
     return kExitRefused;
   }
@@ -111,10 +115,11 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
   if (context.command == AdminCommand::Add) {
     request.onceAsked = [&] {
       withCallersRights([&] { warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler); });
-      return checkOperandsWithCups(context, queues);
+      return checkOperandsWithCups(context, queues, options.json ? stderr : stdout);
     };
   }
   LockedRead locked;
+  const PreviewCapture capture(options.json && options.dryRun);
   const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
   ConfigContent shown = std::move(locked.read.content);  // the read needs no entries of its own past here
@@ -124,7 +129,11 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
       return failed;
     }
     if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
-    if (options.quiet) return kExitOk;
+    if (options.quiet && !capture.diff()) return kExitOk;
+  }
+  if (options.json) {
+    printListingDocument(options.quiet ? nullptr : &shown, queues.state(), capture.diff());
+    return kExitOk;
   }
   printResult(shown, queues.state(), options.tsv);
   return kExitOk;

@@ -49,6 +49,10 @@ const char* queueState(const PrinterEntry& entry, const SchedulerState& schedule
 
 }  // namespace
 
+const char* tsvEntryState(const PrinterEntry& entry, const SchedulerState& scheduler) {
+  return queueState(entry, scheduler);
+}
+
 void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
   const std::size_t filled = std::min(rows, content.entries.size());
   SpoolerColumns columns;

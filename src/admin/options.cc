@@ -10,7 +10,7 @@ namespace {
 enum class Operand { None, Optional, Required, Pair };
 
 // The options that may stand beside one another, as bits.
-enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8 };
+enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8, kJson = 16 };
 
 struct LongOptionSpec {
   std::string_view name;
@@ -29,13 +29,14 @@ constexpr const char* kGetNeedsQueue = "--get needs a queue name";
 constexpr const char* kSetNeedsPair = "--set needs a setting and its value";
 
 constexpr const char* kStrictNeedsCheck = "--strict goes only with --check";
+constexpr const char* kJsonOrTsv = "--json and --tsv cannot go together";
 
-constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
+constexpr std::array<LongOptionSpec, 12> kLongOptions = {{
     {"--help", Operand::None, RunMode::Help, 0, 0, false, "--help and --version cannot go with other options",
      "  --help          print this help and exit\n"},
     {"--version", Operand::None, RunMode::Version, 0, 0, false, "--help and --version cannot go with other options",
      "  --version       print the version and exit\n"},
-    {"--check", Operand::Optional, RunMode::Check, 0, kStrict, false,
+    {"--check", Operand::Optional, RunMode::Check, 0, kStrict | kJson, false,
      "--check goes only with --strict",
      "  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n"},
     {"--strict", Operand::None, RunMode::Classic, kStrict, 0, false, kStrictNeedsCheck,
@@ -45,17 +46,19 @@ constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
     {"--tsv", Operand::None, RunMode::Classic, kTsv, 0, false, nullptr,
      "  --tsv           list for scripts, tab-separated, every entry (since 1.1); without -p\n"
      "                  or -x it only reads, needs no root and creates nothing (since 1.2)\n"},
+    {"--json", Operand::None, RunMode::Classic, kJson, 0, false, kJsonOrTsv,
+     "  --json          as --tsv, and for --check, but one JSON document (since 1.3)\n"},
     {"--get", Operand::Required, RunMode::Get, 0, 0, false, "--check and --get cannot go with other options",
      "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
     {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0, false, kNeedsChange,
      "  --quiet         with -p or -x: no listing on success (since 1.1)\n"},
-    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kQuiet, false, "--restore cannot go with a change",
+    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kJson | kQuiet, false, "--restore cannot go with a change",
      "  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n"},
-    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kQuiet, false, "--set cannot go with -p, -o or -x",
+    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kJson | kQuiet, false, "--set cannot go with -p, -o or -x",
      "  --set KEY VALUE change the setting UI_Port, LogDirectoryPath or CUPS_ConfigPath (since 1.2)\n"},
-    {"--devices", Operand::None, RunMode::Devices, 0, kTsv, false, "--devices goes only with --tsv",
+    {"--devices", Operand::None, RunMode::Devices, 0, kTsv | kJson, false, "--devices goes only with --tsv",
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
-     "                  to each; with --tsv for scripts (since 1.2)\n"},
+     "                  to each; with --tsv or --json for scripts (since 1.2)\n"},
 }};
 
 // --help and --version are listed with the classic options, before the
@@ -148,6 +151,7 @@ bool hasClassicChange(const std::vector<const char*>& classic) {
 // What the table says of the options given together; null when they may.
 const char* conflictIn(const ParsedCommandLine& parsed, unsigned given) {
   const bool classicArguments = parsed.classicArguments.size() > 1;
+  if ((given & kTsv) != 0 && (given & kJson) != 0) return kJsonOrTsv;
   if (parsed.options.mode == RunMode::Classic) {
     if ((given & kStrict) != 0) return kStrictNeedsCheck;
     return (given & (kDryRun | kQuiet)) != 0 && !hasClassicChange(parsed.classicArguments) ? kNeedsChange : nullptr;
@@ -159,7 +163,8 @@ const char* conflictIn(const ParsedCommandLine& parsed, unsigned given) {
 
 void applyBits(LongOptions& options, unsigned given) {
   options.dryRun = (given & kDryRun) != 0;
-  options.tsv = (given & kTsv) != 0;
+  options.tsv = (given & (kTsv | kJson)) != 0;
+  options.json = (given & kJson) != 0;
   options.quiet = (given & kQuiet) != 0;
   options.strict = (given & kStrict) != 0;
 }

@@ -34,11 +34,11 @@ int answerQuestion(const LongOptions& options) {
   switch (options.mode) {
     case RunMode::Help: printHelp(); return kExitOk;
     case RunMode::Version: std::printf("zorvadmin %s\n", ZORV_VERSION); return kExitOk;
-    case RunMode::Check: return checkConfig(checkedPath(options), options.strict);
+    case RunMode::Check: return checkConfig(checkedPath(options), options.strict, options.json);
     case RunMode::Get:
       if (const int status = checkOperand("queue name", options.getQueue); status != kExitOk) return status;
       return printDevicePath(checkedPath(options), options.getQueue);
-    case RunMode::Devices: return printDevices(options.tsv);
+    case RunMode::Devices: return printDevices(options.tsv, options.json);
     case RunMode::Restore:
     case RunMode::Set:
     case RunMode::Classic: break;
