@@ -17,6 +17,12 @@ constexpr int kFormat = 1;
 
 std::string text(std::string_view raw) { return escaped(raw, Escaping::JsonString); }
 
+// A finding's text as --check prints it (the escaping of a device path in
+// it kept), with bytes that are not valid UTF-8 as \xNN.
+std::string findingText(std::string_view raw) {
+  return escaped(escaped(raw, Escaping::TerminalText), Escaping::DiffText);
+}
+
 // Every string is valid UTF-8 by then; should one not be, a replacement
 // character is better than no document.
 void printDocument(const Json& document) {
@@ -112,12 +118,12 @@ void printCheckDocument(const std::string& file, const std::vector<JsonFinding>&
     std::string_view message = finding.message;
     // The severity has its own member.
     if (finding.warning && message.substr(0, kWarning.size()) == kWarning) message.remove_prefix(kWarning.size());
-    list.push_back({{"file", text(file)},
+    list.push_back({{"file", findingText(file)},
                     {"line", finding.line},
                     {"severity", finding.warning ? "warning" : "error"},
-                    {"message", text(message)}});
+                    {"message", findingText(message)}});
   }
-  printDocument({{"format", kFormat}, {"file", text(file)}, {"status", status}, {"findings", std::move(list)}});
+  printDocument({{"format", kFormat}, {"file", findingText(file)}, {"status", status}, {"findings", std::move(list)}});
 }
 
 }  // namespace zorv

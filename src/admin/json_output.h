@@ -2,9 +2,9 @@
 // printer devices) and the findings of --check, each as one JSON document
 // with named fields and "format": 1. A document is built whole in memory
 // and printed at the end, so a run that fails or is refused prints none.
-// Every string holds the text --tsv prints for its field: tab, newline,
-// backslash and other control characters escaped as there, and moreover
-// every byte that is not valid UTF-8 as \xNN.
+// Every string holds the text --tsv prints for its field (a finding: the
+// text --check prints), and moreover every byte that is not valid UTF-8
+// as \xNN; a diff keeps its lines and tabs.
 #pragma once
 
 #include <array>
