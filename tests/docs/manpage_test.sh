@@ -5,7 +5,8 @@
 # footers, with that entry's date; the SYNOPSIS names every option --help
 # lists; EXIT STATUS names every status src/admin/run.h defines (4
 # included); ENVIRONMENT names every ZORV_* variable the sources read; the
-# default file both pages show is the one zorvadmin writes.
+# default file both pages show is the one zorvadmin writes; the JSON
+# section's examples parse.
 #   manpage_test.sh ZORVADMIN BUILT_PAGE (the build's zorvadmin.8)
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
@@ -121,6 +122,23 @@ for variable in $variables; do
   grep -q -E "^ +$variable$" <<<"$environment"
   check "ENVIRONMENT explains $variable"
 done
+
+# JSON: every example (from a line "{" to the "}" under it) is a JSON
+# document, one for each kind the tool prints.
+examples=$(mktemp -d)
+section "$built" JSON | awk -v dir="$examples" '
+  !on && /^ *[{]$/ { on = 1; indent = index($0, "{"); file = dir "/" ++n ".json" }
+  on { print > file }
+  on && /^ *[}]$/ && index($0, "}") == indent { on = 0; close(file) }'
+count=$(find "$examples" -name '*.json' | wc -l)
+detail="$count examples"
+[ "$count" -ge 4 ]
+check "the JSON section shows an example of each document"
+for example in "$examples"/*.json; do
+  detail=$(python3 -m json.tool "$example" 2>&1 >/dev/null)
+  check "JSON example ${example##*/} parses"
+done
+rm -rf "$examples"
 
 # shellcheck source=tests/support/results.sh
 . "$(dirname "$0")/../support/results.sh"
