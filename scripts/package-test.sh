@@ -6,7 +6,7 @@
 #   scripts/package-test.sh   (as root; KEEP=1 keeps the build directory)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh" build-essential debhelper cmake ninja-build libcups2-dev libgtest-dev libudev-dev udev pkg-config \
+"$top/scripts/deps.sh" build-essential debhelper cmake ninja-build libcups2-dev libgtest-dev libudev-dev nlohmann-json3-dev udev pkg-config \
   bash-completion lintian autopkgtest groff-base man-db cups-daemon cups-client
 
 man_warnings=$(groff -man -ww -z "$top/docs/zorvadmin.8" "$top/docs/zorv.conf.5" 2>&1)

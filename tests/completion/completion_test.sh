@@ -122,9 +122,10 @@ complete_line() {
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
-any|zorvadmin |--check,--strict,--dry-run,--tsv,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
+any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
-any|zorvadmin --dry-run --|--check,--strict,--tsv,--get,--quiet,--restore,--set,--devices
+any|zorvadmin --dry-run --|--check,--strict,--tsv,--json,--get,--quiet,--restore,--set,--devices
+any|zorvadmin --json --|--check,--strict,--dry-run,--get,--quiet,--restore,--set,--devices
 any|zorvadmin --tsv --dry-run -|--check,--strict,--get,--quiet,--restore,--set,--devices,-p,-o,-x
 any|zorvadmin --check --s|--strict,--set
 any|zorvadmin --check --strict zorv|zorv.conf,zorv.conf.bak
