@@ -47,7 +47,8 @@ constexpr std::array<LongOptionSpec, 12> kLongOptions = {{
      "  --tsv           list for scripts, tab-separated, every entry (since 1.1); without -p\n"
      "                  or -x it only reads, needs no root and creates nothing (since 1.2)\n"},
     {"--json", Operand::None, RunMode::Classic, kJson, 0, false, kJsonOrTsv,
-     "  --json          as --tsv, and for --check, but one JSON document (since 1.3)\n"},
+     "  --json          as --tsv, or with --check, but one JSON document for scripts\n"
+     "                  (since 1.3)\n"},
     {"--get", Operand::Required, RunMode::Get, 0, 0, false, "--check and --get cannot go with other options",
      "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
     {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0, false, kNeedsChange,
@@ -58,7 +59,7 @@ constexpr std::array<LongOptionSpec, 12> kLongOptions = {{
      "  --set KEY VALUE change the setting UI_Port, LogDirectoryPath or CUPS_ConfigPath (since 1.2)\n"},
     {"--devices", Operand::None, RunMode::Devices, 0, kTsv | kJson, false, "--devices goes only with --tsv",
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
-     "                  to each; with --tsv or --json for scripts (since 1.2)\n"},
+     "                  to each; for scripts with --tsv (since 1.2) or --json (since 1.3)\n"},
 }};
 
 // --help and --version are listed with the classic options, before the
