@@ -25,10 +25,11 @@ bool exists(const std::string& path) {
 void AskedQueues::ask(const std::vector<std::string>& names) {
   scheduler_.lookUp(names);
   for (const std::string& name : names) asked_.insert(foldedQueueName(name));
+  everyName_ = everyName_ || names.size() >= kMaxNamesAsked;
 }
 
 bool AskedQueues::answered(std::string_view queue) const {
-  return asked_.count(foldedQueueName(queue)) != 0 || scheduler_.answers(queue);
+  return asked_.count(foldedQueueName(queue)) != 0 || (everyName_ && scheduler_.answers(queue));
 }
 
 bool AskedQueues::knows(std::string_view queue) {

@@ -18,19 +18,19 @@
 
 namespace zorv {
 
-// Answers only names the scheduler answered before the lock (asked about,
-// or in the list of every queue); any other name is noted as missed (and
-// answered "unknown") so that the run can let go of the lock, ask, and
-// read again. A name still missed when the reads end is listed as
-// unchecked, not as unknown.
+// Answers only names the scheduler was asked about before the lock; any
+// other name is noted as missed (and answered "unknown") so that the run
+// can let go of the lock, ask, and read again. A name still missed when
+// the reads end is listed as unchecked, not as unknown.
 class AskedQueues final : public QueueDirectory {
  public:
   explicit AskedQueues(CupsQueueDirectory& scheduler) : scheduler_(scheduler) {}
 
+  // kMaxNamesAsked names or more stand for a file of more names than are
+  // remembered: the list of every queue that they fetch answers them all.
   void ask(const std::vector<std::string>& names);
   bool knows(std::string_view queue) override;
-  // At most kMaxNamesAsked names: past that many the next question asks
-  // for every queue anyway.
+  // At most kMaxNamesAsked names.
   std::vector<std::string> takeMissed();
 
   CupsQueueDirectory& scheduler() { return scheduler_; }
@@ -46,6 +46,7 @@ class AskedQueues final : public QueueDirectory {
   std::set<std::string> asked_;  // folded names
   std::vector<std::string> missed_;
   std::set<std::string> missedFolded_;
+  bool everyName_ = false;  // a question of so many names was asked
 };
 
 // The names asked before the lock, at most: more than the scheduler is
