@@ -53,6 +53,7 @@ std::vector<std::string> AskedQueues::takeMissed() {
 
 namespace {
 
+// input is open: nothing is printed of a file that cannot be opened.
 int readStream(const ConfigFiles& files, AskedQueues& queues, const ConfigSettings& settings,
                const EntryStream& stream, int input) {
   stream.settings(settings);
@@ -122,7 +123,9 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
 
 int streamConfig(const ConfigFiles& files, AskedQueues& queues, const ConfigSettings& settings,
                  const EntryStream& stream) {
-  return readStream(files, queues, settings, stream, -1);
+  const FileDescriptor input = openConfigInput(files, MissingFile::IsAnError);
+  if (!input.valid()) return kExitFileError;
+  return readStream(files, queues, settings, stream, input.get());
 }
 
 }  // namespace zorv
