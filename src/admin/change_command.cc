@@ -110,8 +110,8 @@ EntryStream streamInto(TsvListing& listing, const AskedQueues& queues) {
           [&listing, &queues](const PrinterEntry& entry) { listing.entry(entry, queues.asked(entry.spooler.view())); }};
 }
 
-// changed: the change was made, so a later failure does not refuse it.
-int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files, bool& changed) {
+// applied: the change is made (or needs none), so a later failure does not refuse it.
+int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files, bool& applied) {
   if (const int status = checkOperands(context); status != kExitOk) return status;
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
@@ -120,8 +120,11 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
   LockedReadRequest request{kindOf(context, options), keeping, context.printerName, {}};
   TsvListing tsv;
   const EntryStream stream = streamInto(tsv, queues);
-  request.keepsNoEntries = options.tsv;  // a change shows the rewrite's entries, or the new file's
-  if (streamsListing(options) && context.command == AdminCommand::List) request.stream = &stream;
+  if (context.command == AdminCommand::List) {
+    if (streamsListing(options)) request.stream = &stream;
+  } else {
+    request.keepsNoEntries = options.tsv;  // a change lists the rewrite's entries, or the new file's
+  }
   // Which printer the device path leads to: asked before the lock, too;
   // then the refusals that need only the scheduler's answer.
   if (context.command == AdminCommand::Add) {
@@ -139,16 +142,16 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {
       return failed;
     }
-    changed = !options.dryRun;
+    applied = !options.dryRun;
     if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
     if (options.quiet) return kExitOk;
-    if (streamsListing(options)) {
-      if (const int failed = streamConfig(files, queues, shown.settings, stream); failed != kExitOk) return failed;
-    }
   }
   if (!streamsListing(options)) {
     printResult(shown, queues.state(), options.tsv);
     return kExitOk;
+  }
+  if (context.command != AdminCommand::List) {
+    if (const int failed = streamConfig(files, queues, shown.settings, stream); failed != kExitOk) return failed;
   }
   tsv.finish();
   return kExitOk;
@@ -158,10 +161,10 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
 
 int runClassic(const AdminContext& context, const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
-  bool changed = false;
-  const int status = runCommand(context, options, files, changed);
+  bool applied = false;
+  const int status = runCommand(context, options, files, applied);
   // What a preview would not have done is not worth a line.
-  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !changed &&
+  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !applied &&
       !commitFailureLogged()) {
     logRefusedChange(context, files.config, status);
   }

@@ -115,11 +115,14 @@ TEST_F(MemoryTest, QuestionsStayUnder64MegabytesOnALargeFile) {
          EXPECT_EQ(linesWith(out, "\tabsent\n"), kBlocks + 1);
          EXPECT_EQ(linesWith(out, "entry\tLong\trelative\t\t\tabsent\n"), 1);
        }},
-      // Last: the change's listing is the new file's, without Q2.
+      // A change that changes nothing, then one that does (last: the
+      // listing is the new file's, without Q2).
+      {{"--tsv", "-p", "Q1", "-o", absent(1)}, 0, expectTsv("")},
       {{"--tsv", "-x", "Q2"}, 0, expectTsv("Q2")},
   };
   for (const Case& c : cases) {
-    const std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+    std::string what = c.args[0];
+    for (std::size_t i = 1; i < std::min<std::size_t>(c.args.size(), 3); ++i) what += " " + c.args[i];
     SCOPED_TRACE(what);
     RunResult result;
     const long peak = peakOf(c.args, result);
