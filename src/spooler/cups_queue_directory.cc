@@ -6,6 +6,7 @@
 #include "io/problem_report.h"
 #include "io/text_field.h"
 #include "spooler/bounded_child.h"
+#include "spooler/scheduler_connection.h"
 
 namespace zorv {
 std::chrono::seconds schedulerBudget() { return std::chrono::seconds(timeoutSeconds("ZORV_SCHEDULER_TIMEOUT", 10)); }
@@ -39,7 +40,7 @@ void CupsQueueDirectory::ask(SchedulerQuestion question) {
   question.browse = !browsing_.fetched;
   ChildOutput output;
   if (std::chrono::steady_clock::now() < deadline_) {
-    output = runBoundedChild(deadline_, [&question](int fd) { askScheduler(question, fd); });
+    output = runBoundedChild(deadline_, [&question](int fd) { askWhichQueuesExist(question, fd); });
   }
   bool localCame = false;
   for (const SchedulerAnswer& answer : decodeAnswers(output.bytes)) localCame = take(answer) || localCame;
