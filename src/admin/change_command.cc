@@ -59,8 +59,9 @@ RewriteRequest requestFor(const AdminContext& context, const std::string& spelle
   request.queue = spelled;
   request.devicePath = context.devicePath;
   request.fileHasBlock = read.blockFound;
-  // A real change's listing is read from the new file; a preview's comes from here.
-  request.keeping = options.tsv && options.dryRun ? EntryKeeping::All : EntryKeeping::TableOnly;
+  // A real change's listing is read from the new file; a preview's, and
+  // --json's, come from here.
+  request.keeping = options.tsv && (options.dryRun || options.json) ? EntryKeeping::All : EntryKeeping::TableOnly;
   return request;
 }
 
@@ -106,8 +107,9 @@ RunKind kindOf(const AdminContext& context, const LongOptions& options) {
 
 // The listing for scripts of the file itself (a listing, or a change's
 // result read again under its lock) is printed as it is read, whatever the
-// file's size; a preview's comes from the rewrite it shows.
-bool streamsListing(const LongOptions& options) { return options.tsv && !options.dryRun; }
+// file's size; a preview's comes from the rewrite it shows. --json holds
+// its document whole anyway.
+bool streamsListing(const LongOptions& options) { return options.tsv && !options.dryRun && !options.json; }
 
 EntryStream streamInto(TsvListing& listing, const AskedQueues& queues) {
   return {[&listing](const ConfigSettings& settings) { listing.settings(settings); },

@@ -45,7 +45,7 @@ Json entriesOf(const ConfigContent& content, const SchedulerState& scheduler) {
                        {"device_path", text(entry.devicePath.view())},
                        {"backend", text(entry.backend.view())},
                        {"fifo", text(fifo)},
-                       {"state", tsvEntryState(entry, scheduler)}});
+                       {"state", tsvEntryState(entry, scheduler.asked(entry.spooler.view()))}});
   }
   return entries;
 }

@@ -69,8 +69,8 @@ void reportUnreadable(const std::string& printersConf) {
 
 }  // namespace
 
-const char* tsvEntryState(const PrinterEntry& entry, const SchedulerState& scheduler) {
-  return queueState(entry, scheduler);
+const char* tsvEntryState(const PrinterEntry& entry, bool asked) {
+  return !entry.unknownQueue ? "ok" : asked ? "unknown-queue" : "unchecked";
 }
 
 void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
@@ -105,7 +105,7 @@ void TsvListing::settings(const ConfigSettings& settings) {
 void TsvListing::entry(const PrinterEntry& entry, bool asked) {
   if (entry.state == EntryState::Deleted) return;  // no longer in the file
   waiting_.push_back(entry);
-  states_.push_back(!entry.unknownQueue ? "ok" : asked ? "unknown-queue" : "unchecked");
+  states_.push_back(tsvEntryState(entry, asked));
   if (waiting_.size() == kBatchEntries) flush();
 }
 

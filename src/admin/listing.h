@@ -34,8 +34,8 @@ void printResult(ConfigContent& content, const SchedulerState& scheduler, bool t
 void printListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out = stdout);
 
 // An entry's state word in the records for scripts: ok, unknown-queue or
-// unchecked (the scheduler was not asked).
-const char* tsvEntryState(const PrinterEntry& entry, const SchedulerState& scheduler);
+// unchecked (the scheduler was not asked about its queue: SchedulerState::asked).
+const char* tsvEntryState(const PrinterEntry& entry, bool asked);
 
 // One field of a TSV record (Escaping::TsvField): a tab, newline or
 // backslash as \t, \n or \\, any other control character as \xNN.
