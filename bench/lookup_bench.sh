@@ -4,7 +4,8 @@
 # same scheduler, all in one run: median wall time of single runs spaced
 # apart, scheduler requests per run (from the scheduler's access log) and
 # sync() calls per run (strace -c). Prints Markdown tables.
-#   bench/lookup_bench.sh [--dnssd] [--busy-disk] [--scale] [--runs N] [--old REV] [--build-dir DIR]
+#   bench/lookup_bench.sh [--dnssd] [--busy-disk] [--scale] [--runs N] [--old REV] [--old-binary FILE]
+#                         [--build-dir DIR]
 # --dnssd      also runs dbus and avahi-daemon (scripts/dnssd.sh), so libcups
 #              browses DNS-SD as on a desktop or print server.
 # --busy-disk  instead times adds while a background dd keeps writing 1 GiB
@@ -13,19 +14,23 @@
 #              makes 5 runs unless told otherwise (about 10 minutes).
 # --old REV    the previous release to compare with (default 59a52a8, the
 #              last one that wrote each line with its own sync(); with
-#              --scale b00bfc7, release 1.1).
-# --scale      instead schedulers of 10, 1,000 and 5,000 queues, DNS-SD off
-#              then on, beside `lpstat -v Q` (bench/scale.sh); 5 runs unless
-#              told otherwise, a few minutes.
+#              --scale 56345dc, release 1.2).
+# --old-binary FILE  a build of the previous release to use instead of
+#              building REV (REV then only names it in the tables).
+# --scale      instead schedulers of 10, 1,000 and 5,000 queues, beside
+#              `lpstat -v Q` (bench/scale.sh), and each build's growth from
+#              10 to 5,000 queues; with --dnssd again with DNS-SD on. 5 runs
+#              unless told otherwise, a few minutes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=
 dnssd=no
 busy=no
 old_rev=
+old_binary=
 build_dir=$top/build-release
 scale=no
-usage="usage: $0 [--dnssd] [--busy-disk] [--scale] [--runs N] [--old REV] [--build-dir DIR]"
+usage="usage: $0 [--dnssd] [--busy-disk] [--scale] [--runs N] [--old REV] [--old-binary FILE] [--build-dir DIR]"
 while [ $# -gt 0 ]; do
   case $1 in
     --dnssd) dnssd=yes ;;
@@ -33,6 +38,7 @@ while [ $# -gt 0 ]; do
     --scale) scale=yes ;;
     --runs) runs=${2:?$usage}; shift ;;
     --old) old_rev=${2:?$usage}; shift ;;
+    --old-binary) old_binary=${2:?$usage}; shift ;;
     --build-dir) build_dir=${2:?$usage}; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
@@ -44,9 +50,13 @@ if [ -z "$runs" ]; then
 fi
 if [ -z "$old_rev" ]; then
   old_rev=59a52a8
-  [ $scale = yes ] && old_rev=b00bfc7
+  [ $scale = yes ] && old_rev=56345dc
 fi
-if ! git -C "$top" cat-file -e "$old_rev^{commit}" 2>/dev/null; then
+if [ -n "$old_binary" ] && [ ! -x "$old_binary" ]; then
+  echo "$0: $old_binary is not an executable" >&2
+  exit 2
+fi
+if [ -z "$old_binary" ] && ! git -C "$top" cat-file -e "$old_rev^{commit}" 2>/dev/null; then
   echo "$0: commit $old_rev is not in this repository; fetch it, or name another with --old REV" >&2
   exit 2
 fi
@@ -74,10 +84,13 @@ build() {  # build SOURCE DIR
 }
 echo "building this tree and $old_rev ..." >&2
 build "$top" "$build_dir"
-mkdir -p "$work/old"
-git -C "$top" archive "$old_rev" | tar -x -C "$work/old"
-build "$work/old" "$work/old/build"
-declare -A binary=([new]=$build_dir/zorvadmin [old]=$work/old/build/zorvadmin)
+if [ -z "$old_binary" ]; then
+  mkdir -p "$work/old"
+  git -C "$top" archive "$old_rev" | tar -x -C "$work/old"
+  build "$work/old" "$work/old/build"
+  old_binary=$work/old/build/zorvadmin
+fi
+declare -A binary=([new]=$build_dir/zorvadmin [old]=$old_binary)
 
 labels=() setups=() arguments=()
 add_case() { labels+=("$1"); setups+=("$2"); arguments+=("$3"); }

@@ -1,10 +1,12 @@
 # The scale mode of lookup_bench.sh (sourced by it, after both builds):
 # private schedulers of 10, 1,000 and 5,000 queues, made by writing
 # printers.conf and classes.conf before cupsd starts, with 16 entries in
-# the configuration; DNS-SD off, then on. Each cell is the median of $runs
-# alternating runs; requests come from the scheduler's access log, bytes of
-# printers.conf from strace and peak memory (the run and its children) from
-# GNU time, each of one more run.
+# the configuration; DNS-SD off (and with --dnssd, then on). Each cell is
+# the median of $runs alternating runs; requests come from the scheduler's
+# access log, bytes of printers.conf from strace and peak memory (the run
+# and its children) from GNU time, each of one more run. After each table,
+# each build's growth: its time at 5,000 queues over its time at 10, and
+# its peak memory at 5,000.
 
 sizes=(10 1000 5000)
 big_size=1000
@@ -101,7 +103,7 @@ scale_size() {
   for r in $(seq "$runs"); do
     for c in "${!labels[@]}"; do
       for build in old new; do
-        # 1.1 takes tens of seconds for the extra blocks: timed once.
+        # An old build may take tens of seconds for the extra blocks: timed once.
         case_runs=$runs
         [[ ${labels[$c]} == *extra* && $build == old ]] && case_runs=1
         [ "$r" -le "$case_runs" ] || continue
@@ -130,20 +132,34 @@ scale_size() {
     echo "| $n | ${labels[$c]} | $old_ms | $new_ms | $(ratio "$new_ms" "$lpstat_ms") | $(ratio "$new_ms" "$old_ms")" \
       "| $(median ${reqs[$c.old]}) / $(median ${reqs[$c.new]})" \
       "| ${conf_bytes[$c.old]:--} / ${conf_bytes[$c.new]}| ${peak_kib[$c.old]:--} / ${peak_kib[$c.new]} |"
-    [ "${labels[$c]}" = list ] && list_ms[$n]=$new_ms
+    growth_ms[$n.$c.old]=$old_ms growth_ms[$n.$c.new]=$new_ms
+    growth_kib[$n.$c.old]=${peak_kib[$c.old]:--} growth_kib[$n.$c.new]=${peak_kib[$c.new]}
   done
   stop_scheduler
 }
 
+# Each build's time at the largest size over its time at the smallest, and
+# its peak memory there, for the cases both sizes have.
+growth_table() {
+  local small=${sizes[0]} large=${sizes[-1]} c
+  echo "| run | old ${large} ÷ ${small} queues | new ${large} ÷ ${small} queues | peak KiB at ${large}, old / new |"
+  echo "|---|---:|---:|---:|"
+  for c in 0 1 2 3 4; do
+    echo "| ${labels[$c]} | $(ratio "${growth_ms[$large.$c.old]}" "${growth_ms[$small.$c.old]}")" \
+      "| $(ratio "${growth_ms[$large.$c.new]}" "${growth_ms[$small.$c.new]}")" \
+      "| ${growth_kib[$large.$c.old]} / ${growth_kib[$large.$c.new]} |"
+  done
+}
+
 scale_table() {
-  declare -gA list_ms=()
-  echo "DNS-SD active: $1; $runs runs each, medians (1.1 once for the extra blocks); 1.1 is $old_rev, new is this tree"
+  declare -gA growth_ms=() growth_kib=()
+  echo "DNS-SD active: $1; $runs runs each, medians (old once for the extra blocks); old is $old_rev ($old_binary), new is this tree"
   echo
-  echo "| queues | run | 1.1 ms | new ms | new ÷ lpstat | new ÷ 1.1 | requests 1.1 / new | printers.conf bytes 1.1 / new | peak KiB 1.1 / new |"
+  echo "| queues | run | old ms | new ms | new ÷ lpstat | new ÷ old | requests old / new | printers.conf bytes old / new | peak KiB old / new |"
   echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
   for n in "${sizes[@]}"; do scale_size "$n"; done
   echo
-  echo "Growth: list at ${sizes[-1]} queues ÷ list at ${sizes[0]}: $(ratio "${list_ms[${sizes[-1]}]}" "${list_ms[${sizes[0]}]}")"
+  growth_table
   echo
 }
 
@@ -156,6 +172,7 @@ if "$top/scripts/dnssd.sh" status 2>/dev/null; then
   echo "warning: DNS-SD is running already; the first table is not one without it" >&2
 fi
 scale_table "$("$top/scripts/dnssd.sh" status 2>/dev/null && echo yes || echo no)"
+[ $dnssd = yes ] || exit 0
 if ! "$top/scripts/dnssd.sh" status 2>/dev/null; then
   "$top/scripts/dnssd.sh" start
   dnssd_started=yes

@@ -6,10 +6,10 @@
 #   scripts/package-test.sh   (as root; KEEP=1 keeps the build directory)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh" build-essential debhelper cmake ninja-build libcups2-dev libgtest-dev pkg-config \
+"$top/scripts/deps.sh" build-essential debhelper cmake ninja-build libcups2-dev libgtest-dev libudev-dev nlohmann-json3-dev udev pkg-config \
   bash-completion lintian autopkgtest groff-base man-db cups-daemon cups-client
 
-man_warnings=$(groff -man -ww -z "$top/docs/zorvadmin.8" 2>&1)
+man_warnings=$(groff -man -ww -z "$top/docs/zorvadmin.8" "$top/docs/zorv.conf.5" 2>&1)
 [ -z "$man_warnings" ] || { echo "manual page warnings:"; echo "$man_warnings"; exit 1; }
 
 work=$(mktemp -d)
@@ -47,10 +47,16 @@ done
 deb=$(ls "$work"/zorvadmin_"$version"_*.deb)
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$')
 echo "$contents"
-for file in ./usr/sbin/zorvadmin ./usr/share/man/man8/zorvadmin.8.gz \
-  ./usr/share/bash-completion/completions/zorvadmin ./usr/share/doc/zorvadmin/copyright; do
+# The udev rule goes where udev on this release keeps package rules.
+udev_rules=$(pkg-config --variable=udevdir udev)/rules.d
+for file in ./usr/sbin/zorvadmin ./usr/share/man/man8/zorvadmin.8.gz ./usr/share/man/man5/zorv.conf.5.gz \
+  ./usr/share/bash-completion/completions/zorvadmin ./usr/share/doc/zorvadmin/copyright \
+  ".$udev_rules/60-zorvadmin-usblp.rules"; do
   grep -q -x -F -- "$file" <<<"$contents" || { echo "the package lacks $file"; exit 1; }
 done
+# The README, compressed or not as dh_compress sees fit.
+grep -q -x -E -- '\./usr/share/doc/zorvadmin/README\.md(\.gz)?' <<<"$contents" || { echo "the package lacks the README"; exit 1; }
+dpkg-deb --field "$deb" Recommends | grep -q -w cups-client || { echo "the package does not recommend cups-client"; exit 1; }
 if grep -q ansible <<<"$contents"; then echo "the package ships Ansible files"; exit 1; fi
 
 # Every tag counts, pedantic and informational ones too; an override in

@@ -9,7 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
   util-linux time strace valgrind clang libclang-rt-14-dev \
   bash-completion pkg-config attr acl ansible-core dbus avahi-daemon avahi-utils \
   dpkg-dev python3-venv python3-voluptuous pycodestyle pylint yamllint shellcheck \
-  libudev-dev udev umockdev tmux python3 mandoc
+  libudev-dev nlohmann-json3-dev udev umockdev tmux python3 mandoc
 
 build() {  # build DIR [cmake options...]
   local dir=$1

@@ -19,7 +19,7 @@ if [ "$(id -u)" != 0 ]; then
   echo "try.sh: run it as root: changes need root, and so do the private scheduler and the mocked printers" >&2
   exit 1
 fi
-"$top/scripts/deps.sh" g++ cmake ninja-build libcups2-dev pkg-config libudev-dev cups-daemon cups-client \
+"$top/scripts/deps.sh" g++ cmake ninja-build libcups2-dev pkg-config libudev-dev nlohmann-json3-dev cups-daemon cups-client \
   umockdev util-linux >&2
 if [ $# -ge 1 ]; then
   zorvadmin=$(cd "$1" && pwd)/zorvadmin

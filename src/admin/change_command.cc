@@ -8,9 +8,11 @@
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/exit_status.h"
+#include "admin/json_output.h"
 #include "admin/listing.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
+#include "admin/preview.h"
 #include "admin/process_guard.h"
 #include "config/config_files.h"
 #include "io/problem_report.h"
@@ -18,17 +20,19 @@
 namespace zorv {
 namespace {
 
-int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues) {
+// out: standard output as ever, standard error where it holds one JSON
+// document only.
+int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues, std::FILE* out) {
   if (context.command != AdminCommand::Add) return kExitOk;
   if (!queues.knows(context.printerName)) {
     if (!queues.scheduler().reachable()) return kExitSchedulerDown;
     const std::string queue(context.printerName);
-    std::printf("\n %s can't find in CUPS Spooler Entry!!\n\n", queue.c_str());
+    std::fprintf(out, "\n %s can't find in CUPS Spooler Entry!!\n\n", queue.c_str());
     noteProblem("the CUPS scheduler knows no queue " + queue);
     return kExitRefused;
   }
   if (context.devicePath.empty()) {
-    std::printf("Please input -o [Printer Device Path]\n");
+    std::fprintf(out, "Please input -o [Printer Device Path]\n");
     noteProblem("no device path given");
     return kExitRefused;
   }
@@ -55,7 +59,9 @@ RewriteRequest requestFor(const AdminContext& context, const std::string& spelle
   request.queue = spelled;
   request.devicePath = context.devicePath;
   request.fileHasBlock = read.blockFound;
-  request.keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  // A real change's listing is read from the new file; a preview's, and
+  // --json's, come from here.
+  request.keeping = options.tsv && (options.dryRun || options.json) ? EntryKeeping::All : EntryKeeping::TableOnly;
   return request;
 }
 
@@ -99,23 +105,43 @@ RunKind kindOf(const AdminContext& context, const LongOptions& options, bool may
   return options.dryRun ? RunKind::Preview : RunKind::Change;
 }
 
+// The listing for scripts of the file itself (a listing, or a change's
+// result read again under its lock) is printed as it is read, whatever the
+// file's size; a preview's comes from the rewrite it shows. --json holds
+// its document whole anyway.
+bool streamsListing(const LongOptions& options) { return options.tsv && !options.dryRun && !options.json; }
+
+EntryStream streamInto(TsvListing& listing, const AskedQueues& queues) {
+  return {[&listing](const ConfigSettings& settings) { listing.settings(settings); },
+          [&listing, &queues](const PrinterEntry& entry) { listing.entry(entry, queues.asked(entry.spooler.view())); }};
+}
+
+// applied: the change is made (or needs none), so a later failure does not refuse it.
 int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files,
-               bool mayCreateConfig) {
+               bool mayCreateConfig, bool& applied) {
   if (const int status = checkOperands(context); status != kExitOk) return status;
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   LockedReadRequest request{kindOf(context, options, mayCreateConfig), keeping, context.printerName, {}};
+  TsvListing tsv;
+  const EntryStream stream = streamInto(tsv, queues);
+  if (context.command == AdminCommand::List) {
+    if (streamsListing(options)) request.stream = &stream;
+  } else {
+    request.keepsNoEntries = options.tsv;  // a change lists the rewrite's entries, or the new file's
+  }
   // Which printer the device path leads to: asked before the lock, too;
   // then the refusals that need only the scheduler's answer.
   if (context.command == AdminCommand::Add) {
     request.onceAsked = [&] {
       withCallersRights([&] { warnAboutPrinterIdentity(context.printerName, context.devicePath, scheduler); });
-      return checkOperandsWithCups(context, queues);
+      return checkOperandsWithCups(context, queues, options.json ? stderr : stdout);
     };
   }
   LockedRead locked;
+  const PreviewCapture capture(options.json && options.dryRun);
   const int status = readUnderLock(files, queues, request, locked);
   if (status != kExitOk) return status;
   ConfigContent shown = std::move(locked.read.content);  // the read needs no entries of its own past here
@@ -124,10 +150,22 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {
       return failed;
     }
+    applied = !options.dryRun;
     if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
-    if (options.quiet) return kExitOk;
+    if (options.quiet && !capture.diff()) return kExitOk;
   }
-  printResult(shown, queues.state(), options.tsv);
+  if (options.json) {
+    printListingDocument(options.quiet ? nullptr : &shown, queues.state(), capture.diff());
+    return kExitOk;
+  }
+  if (!streamsListing(options)) {
+    printResult(shown, queues.state(), options.tsv);
+    return kExitOk;
+  }
+  if (context.command != AdminCommand::List) {
+    if (const int failed = streamConfig(files, queues, shown.settings, stream); failed != kExitOk) return failed;
+  }
+  tsv.finish();
   return kExitOk;
 }
 
@@ -135,9 +173,11 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
 
 int runClassic(const AdminContext& context, const LongOptions& options, bool mayCreateConfig) {
   const ConfigFiles files = configFilesFromEnvironment();
-  const int status = runCommand(context, options, files, mayCreateConfig);
+  bool applied = false;
+  const int status = runCommand(context, options, files, mayCreateConfig, applied);
   // What a preview would not have done is not worth a line.
-  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !commitFailureLogged()) {
+  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !applied &&
+      !commitFailureLogged()) {
     logRefusedChange(context, files.config, status);
   }
   return status;

@@ -12,6 +12,7 @@
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/exit_status.h"
+#include "admin/json_output.h"
 #include "config/config_format.h"
 #include "config/config_pass.h"
 #include "config/setting_rewrite.h"
@@ -77,8 +78,9 @@ bool printsBefore(const Finding& a, const Finding& b) { return a.line != b.line 
 // the findings known before the pass (settings, printers) join in order.
 class FindingPrinter {
  public:
-  FindingPrinter(std::string path, std::vector<Finding> known, bool strict)
-      : path_(std::move(path)), known_(std::move(known)), strict_(strict) {
+  // With json, the findings are kept for the document instead.
+  FindingPrinter(std::string path, std::vector<Finding> known, bool strict, std::vector<JsonFinding>* json = nullptr)
+      : path_(std::move(path)), known_(std::move(known)), strict_(strict), json_(json) {
     std::stable_sort(known_.begin(), known_.end(), printsBefore);
   }
 
@@ -92,10 +94,14 @@ class FindingPrinter {
     // Those past line (a long block's own, found before it closed) wait.
     const auto past = std::find_if(pending_.begin(), pending_.end(), [line](const Finding& f) { return f.line > line; });
     for (auto finding = pending_.begin(); finding != past; ++finding) {
+      wrong_ = wrong_ || !finding->warning || strict_;
+      if (json_ != nullptr) {
+        json_->push_back({finding->line, finding->message, finding->warning});
+        continue;
+      }
       // Queue names and paths in a finding are the file's text.
       const std::string message = escaped(finding->message, Escaping::TerminalText);
       std::printf("%s:%d: %s\n", path_.c_str(), finding->line, message.c_str());
-      wrong_ = wrong_ || !finding->warning || strict_;
     }
     pending_.erase(pending_.begin(), past);
   }
@@ -107,6 +113,7 @@ class FindingPrinter {
   std::string path_;
   std::vector<Finding> known_;
   bool strict_;  // warnings count as errors
+  std::vector<JsonFinding>* json_;
   std::size_t nextKnown_ = 0;
   std::vector<Finding> pending_;
   bool wrong_ = false;
@@ -285,7 +292,7 @@ int findingsKnownBefore(const ConfigFiles& files, std::vector<Finding>& known, b
 
 // Two passes: what only the whole file tells first, then the blocks and
 // lines, streamed.
-int checkConfig(const std::string& path, bool strict) {
+int checkConfig(const std::string& path, bool strict, bool json) {
   const ConfigFiles files = configFilesFor(path);
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   std::vector<Finding> known;
@@ -296,7 +303,8 @@ int checkConfig(const std::string& path, bool strict) {
 
   CupsQueueDirectory queues;
   queues.lookUp(queueNamesIn(files, EntryKeeping::All, kMaxNamesAsked));
-  FindingPrinter out(path, std::move(known), strict);
+  std::vector<JsonFinding> findings;
+  FindingPrinter out(path, std::move(known), strict, json ? &findings : nullptr);
   EntryChecker entries(queues, out, verdicts);
   PassObserver observer;
   // A block's own findings print before the lines inside it, so these wait
@@ -314,7 +322,9 @@ int checkConfig(const std::string& path, bool strict) {
   // A scheduler that could not be asked, or printers that could not be
   // surveyed, were said on standard error.
   const bool unchecked = strict && (!queues.reachable() || !surveyed);
-  return out.wrong() || unchecked ? kExitRefused : kExitOk;
+  const int status = out.wrong() || unchecked ? kExitRefused : kExitOk;
+  if (json) printCheckDocument(path, findings, status);
+  return status;
 }
 
 int printDevicePath(const std::string& path, std::string_view queue) {

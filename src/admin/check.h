@@ -12,7 +12,8 @@ namespace zorv {
 // would damage or drop; facts about the system around the file (queues,
 // scheduler, printers.conf, devices) are warnings, which change the status
 // only when strict. Creates no file.
-int checkConfig(const std::string& path, bool strict);
+// With json, one document with the findings and the status (json_output.h).
+int checkConfig(const std::string& path, bool strict, bool json = false);
 
 // Prints the device path of queue's entry; 2 when the file has none.
 int printDevicePath(const std::string& path, std::string_view queue);

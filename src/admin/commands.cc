@@ -31,7 +31,9 @@ int version(const CommandRequest&) {
   return kExitOk;
 }
 
-int check(const CommandRequest& request) { return checkConfig(checkedPath(request.options), request.options.strict); }
+int check(const CommandRequest& request) {
+  return checkConfig(checkedPath(request.options), request.options.strict, request.options.json);
+}
 
 int get(const CommandRequest& request) {
   const LongOptions& options = request.options;
@@ -39,7 +41,7 @@ int get(const CommandRequest& request) {
   return printDevicePath(checkedPath(options), options.getQueue);
 }
 
-int devices(const CommandRequest& request) { return printDevices(request.options.tsv); }
+int devices(const CommandRequest& request) { return printDevices(request.options.tsv, request.options.json); }
 
 int classic(const CommandRequest& request) {
   if (request.bare) printUsage(stdout);

@@ -81,11 +81,13 @@ bool commitFailureLogged() { return gCommitFailureLogged; }
 int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                          Replacing replacing, ConfigContent& shown, const ChangeLines& lines, int input) {
   if (replacing == Replacing::Replace) return replaceWithRewrite(files, request, queues, shown, lines, input);
+  // Only a preview shows the bytes: a change that changes nothing keeps none.
   std::string content;
+  const bool shows = replacing == Replacing::Preview;
   ConfigRead rewrite = rewriteConfig(
       files, request, queues,
-      [&content](std::string_view bytes) {
-        content += bytes;
+      [&content, shows](std::string_view bytes) {
+        if (shows) content += bytes;
         return 0;
       },
       input);

@@ -162,4 +162,21 @@ void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePat
   }
 }
 
+const char* verdictWord(const EntryDevice& entry) {
+  if (!entry.device) return "absent";
+  switch (entry.verdict) {
+    case ModelVerdict::Matches: return "matches";
+    case ModelVerdict::Differs: return "differs";
+    case ModelVerdict::Unknown: break;
+  }
+  return "unknown";
+}
+
+// shared-serial: another present printer claims one of its by-id names,
+// which is what a serial in common means to udev.
+const char* serialState(const PrinterDevice& device) {
+  if (!device.sharedNames.empty()) return "shared-serial";
+  return device.identity.serial.empty() ? "no-serial" : "own-serial";
+}
+
 }  // namespace zorv

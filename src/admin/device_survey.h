@@ -37,6 +37,13 @@ DeviceSurvey surveyDevices(const std::vector<PrinterEntry>& entries);
 // "Zorv ZPR4410 (serial 0042, USB port 1-2)", escaped for a terminal.
 std::string describePrinter(const PrinterDevice& device);
 
+// The words of --devices for scripts: an entry's verdict (matches,
+// differs, unknown, or absent when no printer is there), and how a
+// printer's stable name was chosen (own-serial, shared-serial: another
+// present printer claims one of its by-id names, no-serial).
+const char* verdictWord(const EntryDevice& entry);
+const char* serialState(const PrinterDevice& device);
+
 struct DeviceWarning {
   int line;
   std::string message;

@@ -12,28 +12,12 @@
 
 #include "admin/device_survey.h"
 #include "admin/exit_status.h"
+#include "admin/json_output.h"
 #include "config/config_files.h"
 #include "io/problem_report.h"
 
 namespace zorv {
 namespace {
-
-const char* verdictWord(const EntryDevice& entry) {
-  if (!entry.device) return "absent";
-  switch (entry.verdict) {
-    case ModelVerdict::Matches: return "matches";
-    case ModelVerdict::Differs: return "differs";
-    case ModelVerdict::Unknown: break;
-  }
-  return "unknown";
-}
-
-// shared-serial: another present printer claims one of its by-id names,
-// which is what a serial in common means to udev.
-const char* serialState(const PrinterDevice& device) {
-  if (!device.sharedNames.empty()) return "shared-serial";
-  return device.identity.serial.empty() ? "no-serial" : "own-serial";
-}
 
 // Fields arrive escaped.
 void printRecord(std::initializer_list<std::string> fields) {
@@ -153,7 +137,9 @@ int entriesOnDevices(const ConfigFiles& files, std::vector<PrinterEntry>& kept) 
 // ones by the survey's word, the others as they are met.
 class AbsentPrinter {
  public:
-  AbsentPrinter(const DeviceSurvey& survey, bool tsv) : survey_(survey), tsv_(tsv) {}
+  // With a document, the entries join it; nothing is printed.
+  AbsentPrinter(const DeviceSurvey& survey, bool tsv, DevicesDocument* document = nullptr)
+      : survey_(survey), tsv_(tsv), document_(document) {}
 
   void meet(const PrinterEntry& entry) {
     if (next_ < survey_.entries.size() && survey_.entries[next_].entry->line == entry.line) {
@@ -165,12 +151,14 @@ class AbsentPrinter {
   }
 
   void finish() {
-    if (any_ && !tsv_) std::printf("\n");
+    if (any_ && !tsv_ && document_ == nullptr) std::printf("\n");
   }
 
  private:
   void print(const EntryDevice& entry) {
-    if (tsv_) {
+    if (document_ != nullptr) {
+      document_->addAbsent(entry);
+    } else if (tsv_) {
       printTsvEntry(survey_, entry);
     } else {
       std::printf(" %s%s\n", any_ ? "               " : "Not present  : ", entryText(entry).c_str());
@@ -180,6 +168,7 @@ class AbsentPrinter {
 
   const DeviceSurvey& survey_;
   bool tsv_;
+  DevicesDocument* document_;
   std::size_t next_ = 0;
   bool any_ = false;
 };
@@ -187,7 +176,7 @@ class AbsentPrinter {
 }  // namespace
 
 // Two passes, so that no more than the entries on present printers is held.
-int printDevices(bool tsv) {
+int printDevices(bool tsv, bool json) {
   const ConfigFiles files = configFilesFromEnvironment();
   struct stat info {};
   const bool exists = ::stat(files.config.c_str(), &info) == 0 || errno != ENOENT;
@@ -199,12 +188,10 @@ int printDevices(bool tsv) {
     reportProblem("%s", surveyFailure(survey).c_str());
     return kExitFileError;
   }
-  if (tsv) {
-    printTsvDevices(survey);
-  } else {
-    printTableDevices(survey);
-  }
-  AbsentPrinter absent(survey, tsv);
+  DevicesDocument document(survey);  // --json: printed whole at the end
+  if (!json && tsv) printTsvDevices(survey);
+  if (!json && !tsv) printTableDevices(survey);
+  AbsentPrinter absent(survey, tsv, json ? &document : nullptr);
   if (exists) {
     PassObserver observer;
     observer.entry = [&absent](const PrinterEntry& entry) { absent.meet(entry); };
@@ -213,6 +200,7 @@ int printDevices(bool tsv) {
     if (read.result != PassResult::Ok) return kExitFileError;
   }
   absent.finish();
+  if (json) document.print();
   return kExitOk;
 }
 

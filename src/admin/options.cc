@@ -12,7 +12,7 @@ namespace {
 enum class Operand { None, Optional, Required, Pair };
 
 // The options that may stand beside one another, as bits.
-enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8 };
+enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8, kJson = 16 };
 
 struct LongOptionSpec {
   std::string_view name;
@@ -26,10 +26,12 @@ struct LongOptionSpec {
 constexpr const char* kGetNeedsQueue = "--get needs a queue name";
 constexpr const char* kSetNeedsPair = "--set needs a setting and its value";
 
-constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
+constexpr const char* kJsonOrTsv = "--json and --tsv cannot go together";
+
+constexpr std::array<LongOptionSpec, 12> kLongOptions = {{
     {"--help", Operand::None, RunMode::Help, 0, 0, "  --help          print this help and exit\n"},
     {"--version", Operand::None, RunMode::Version, 0, 0, "  --version       print the version and exit\n"},
-    {"--check", Operand::Optional, RunMode::Check, 0, kStrict,
+    {"--check", Operand::Optional, RunMode::Check, 0, kStrict | kJson,
      "  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n"},
     {"--strict", Operand::None, RunMode::Classic, kStrict, 0,
      "  --strict        with --check: warnings count as errors (since 1.2)\n"},
@@ -38,17 +40,20 @@ constexpr std::array<LongOptionSpec, 11> kLongOptions = {{
     {"--tsv", Operand::None, RunMode::Classic, kTsv, 0,
      "  --tsv           list for scripts, tab-separated, every entry (since 1.1); without -p\n"
      "                  or -x it only reads, needs no root and creates nothing (since 1.2)\n"},
+    {"--json", Operand::None, RunMode::Classic, kJson, 0,
+     "  --json          as --tsv, or with --check, but one JSON document for scripts\n"
+     "                  (since 1.3)\n"},
     {"--get", Operand::Required, RunMode::Get, 0, 0,
      "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
     {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0,
      "  --quiet         with -p, -x, --set or --restore: no listing on success (since 1.1)\n"},
-    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kQuiet,
+    {"--restore", Operand::None, RunMode::Restore, 0, kTsv | kJson | kQuiet,
      "  --restore       put the backup back; the configuration becomes the backup (since 1.1)\n"},
-    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kQuiet,
+    {"--set", Operand::Pair, RunMode::Set, 0, kDryRun | kTsv | kJson | kQuiet,
      "  --set KEY VALUE change the setting UI_Port, LogDirectoryPath or CUPS_ConfigPath (since 1.2)\n"},
-    {"--devices", Operand::None, RunMode::Devices, 0, kTsv,
+    {"--devices", Operand::None, RunMode::Devices, 0, kTsv | kJson,
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
-     "                  to each; with --tsv for scripts (since 1.2)\n"},
+     "                  to each; for scripts with --tsv (since 1.2) or --json (since 1.3)\n"},
 }};
 
 // --help and --version are listed with the classic options, before the
@@ -152,6 +157,7 @@ const char* needOf(unsigned bit) {
 // What the table says of the options given together, in words that name
 // them; empty when they may go together.
 std::string conflictIn(const ParsedCommandLine& parsed, const Parser& parser) {
+  if ((parser.given & kTsv) != 0 && (parser.given & kJson) != 0) return kJsonOrTsv;
   if (parser.modeRow == nullptr) {
     const bool change = hasClassicChange(parsed.classicArguments);
     for (const LongOptionSpec* flag : parser.flags) {
@@ -174,7 +180,8 @@ std::string conflictIn(const ParsedCommandLine& parsed, const Parser& parser) {
 
 void applyBits(LongOptions& options, unsigned given) {
   options.dryRun = (given & kDryRun) != 0;
-  options.tsv = (given & kTsv) != 0;
+  options.tsv = (given & (kTsv | kJson)) != 0;
+  options.json = (given & kJson) != 0;
   options.quiet = (given & kQuiet) != 0;
   options.strict = (given & kStrict) != 0;
 }

@@ -32,7 +32,8 @@ struct LongOptions {
   std::string_view setKey;     // --set KEY VALUE
   std::string_view setValue;
   bool dryRun = false;
-  bool tsv = false;
+  bool tsv = false;   // output for scripts: --tsv, or --json (which sets both)
+  bool json = false;  // --json: one JSON document in place of the TSV records
   bool quiet = false;
   bool strict = false;  // --check: warnings count as errors
 };

@@ -8,8 +8,10 @@
 #include "admin/change_log.h"
 #include "admin/config_replace.h"
 #include "admin/exit_status.h"
+#include "admin/json_output.h"
 #include "admin/locked_read.h"
 #include "admin/operands.h"
+#include "admin/preview.h"
 #include "config/config_format.h"
 #include "io/problem_report.h"
 
@@ -78,13 +80,18 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
   if (!options.dryRun && before.present && before.value == options.setValue) replacing = Replacing::NothingToChange;
   // The entries are as read: --set changes no block.
   ConfigContent unused;
+  const PreviewCapture capture(options.json && options.dryRun);
   const int status =
       rewriteConfiguration(files, request, queues, replacing, unused,
                            {[&] { logSetting(options.setKey, before, options.setValue, files.config); },
                             [&] { logRefusedSetting(options.setKey, files.config); }});
-  if (status != kExitOk || options.quiet) return status;
+  if (status != kExitOk || (options.quiet && !capture.diff())) return status;
   ConfigContent& shown = locked.read.content;
   showSetting(shown.settings, options.setKey, options.setValue);
+  if (options.json) {
+    printListingDocument(options.quiet ? nullptr : &shown, queues.state(), capture.diff());
+    return kExitOk;
+  }
   printResult(shown, queues.state(), options.tsv);
   return kExitOk;
 }

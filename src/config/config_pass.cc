@@ -11,10 +11,8 @@
 #include "io/line_io.h"
 
 namespace zorv {
-namespace {
 
-// Opens the configuration for reading, first creating it from the default
-// when it does not exist and that is asked for. Anything else is a file error.
+// Anything but a missing file that may be created is a file error.
 FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
   FileDescriptor input = openForReading(files.config);
   if (input.valid()) return input;
@@ -27,6 +25,8 @@ FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
   if (!input.valid()) reportFileError("open", files.config);
   return input;
 }
+
+namespace {
 
 // maxBytes, when not 0, bounds a file that never ends.
 PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std::uint64_t maxBytes = 0) {
@@ -69,20 +69,13 @@ ConfigRead runPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup s
                    std::uint64_t maxBytes, int given = -1) {
   ConfigRead read;
   FileDescriptor opened;
-  int input = given;
-  if (given < 0) {
-    opened = openConfigInput(files, missing);
-    input = opened.valid() ? opened.get() : -1;
-  } else if (::lseek(given, 0, SEEK_SET) != 0) {
-    reportFileError("read", files.config);
-    input = -1;
-  }
-  if (input < 0) {
+  if (given < 0) opened = openConfigInput(files, missing);
+  if (given < 0 && !opened.valid()) {
     read.result = PassResult::FileError;
     return read;
   }
   ConfigPass pass(files, queues, std::move(setup));
-  read.result = readThrough(files, input, pass, maxBytes);
+  read.result = readThrough(files, given < 0 ? opened.get() : given, pass, maxBytes);
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
   read.queueBlocks = std::move(pass.queueBlocks());
@@ -97,7 +90,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
   setup.keeping = options.keeping;
   setup.queue = options.queue;
   setup.observer = options.observer;
-  return runPass(files, queues, std::move(setup), options.missing, options.maxBytes);
+  return runPass(files, queues, std::move(setup), options.missing, options.maxBytes, options.input);
 }
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
@@ -109,6 +102,13 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
   setup.queue = request.queue;
   setup.request = request;
   setup.output = output;
+  // The read before left input at its end.
+  if (input >= 0 && ::lseek(input, 0, SEEK_SET) != 0) {
+    reportFileError("read", files.config);
+    ConfigRead failed;
+    failed.result = PassResult::FileError;
+    return failed;
+  }
   return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, input);
 }
 

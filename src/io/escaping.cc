@@ -30,7 +30,13 @@ bool appendNamed(std::string& out, char c) {
   }
 }
 
-std::string recordField(std::string_view text, bool validUtf8Only) {
+// A C1 control, valid UTF-8 that utf8CharacterLength refuses.
+bool isC1Control(std::string_view text, std::size_t at) {
+  return at + 1 < text.size() && byteOf(text[at]) == 0xc2 && byteOf(text[at + 1]) >= 0x80 &&
+         byteOf(text[at + 1]) <= 0x9f;
+}
+
+std::string recordField(std::string_view text, bool validUtf8Only, bool keepC1 = false) {
   std::string out;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char c = text[at];
@@ -39,6 +45,8 @@ std::string recordField(std::string_view text, bool validUtf8Only) {
       appendHex(out, c);
     } else if (byteOf(c) < 0x80 || !validUtf8Only) {
       out += c;
+    } else if (keepC1 && isC1Control(text, at)) {
+      out += text.substr(at++, 2);
     } else if (const std::size_t length = utf8CharacterLength(text, at); length > 0) {
       out += text.substr(at, length);
       at += length - 1;
@@ -56,6 +64,23 @@ std::string terminalText(std::string_view text) {
       appendHex(out, c);
     } else {
       out += c;
+    }
+  }
+  return out;
+}
+
+std::string diffText(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    const std::size_t length = byteOf(c) < 0x80 ? 0 : utf8CharacterLength(text, at);
+    if (c == '\n' || c == '\t' || (byteOf(c) < 0x80 && !isControlCharacter(c))) {
+      out += c;
+    } else if (length > 0) {
+      out += text.substr(at, length);
+      at += length - 1;
+    } else {
+      appendHex(out, c);
     }
   }
   return out;
@@ -90,6 +115,8 @@ std::string escaped(std::string_view text, Escaping policy) {
     case Escaping::TerminalText: return terminalText(text);
     case Escaping::SyslogValue: return syslogValue(text);
     case Escaping::HardwareText: return recordField(text, true);
+    case Escaping::JsonString: return recordField(text, true, true);
+    case Escaping::DiffText: return diffText(text);
   }
   return terminalText(text);
 }

@@ -26,6 +26,14 @@ enum class Escaping {
   // Text a device reports: as a TSV field, and moreover C1 controls and
   // every byte that is not part of valid UTF-8 as \xNN.
   HardwareText,
+  // A string in a JSON document: as a TSV field, and moreover every byte
+  // that is not part of valid UTF-8 as \xNN; the C1 controls stay as a TSV
+  // field has them, so the string holds the text --tsv prints.
+  JsonString,
+  // A unified diff in a JSON document: newlines and tabs as they are, so
+  // it reads as a diff; other control characters and every byte that is
+  // not part of valid UTF-8 as \xNN.
+  DiffText,
 };
 
 std::string escaped(std::string_view text, Escaping policy);

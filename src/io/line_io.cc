@@ -37,7 +37,9 @@ long readChunk(int fd, char* chunk) {
 }
 
 void LineBuffer::clear() {
-  text.fill('\0');
+  // Only the bytes used: the rest are still zero, and a file of many short
+  // lines would otherwise clear a kilobyte for each.
+  std::fill_n(text.begin(), textLength, '\0');
   textLength = 0;
   fullTextLength = 0;
   terminatorLength = 0;
@@ -61,8 +63,14 @@ namespace {
 // between position and validBytes, or position is not below validBytes.
 int nextLine(LineBuffer& line, const char* chunk, int position, int validBytes) {
   if (position < 0 || position >= validBytes) return -1;
-  int end = position;
-  while (end < validBytes && !isTerminator(chunk[end])) ++end;
+  // The first LF, then a CR before it: library searches, not a byte loop,
+  // as a long file is mostly short lines.
+  const char* start = chunk + position;
+  const auto length = static_cast<std::size_t>(validBytes - position);
+  const auto* lf = static_cast<const char*>(std::memchr(start, '\n', length));
+  const std::size_t beforeLf = lf != nullptr ? static_cast<std::size_t>(lf - start) : length;
+  const auto* cr = static_cast<const char*>(std::memchr(start, '\r', beforeLf));
+  const int end = position + static_cast<int>(cr != nullptr ? static_cast<std::size_t>(cr - start) : beforeLf);
   if (end == validBytes) return -1;
   line.append(chunk + position, end - position);
   line.terminatorLength = (end + 1 < validBytes && isTerminator(chunk[end + 1])) ? 2 : 1;

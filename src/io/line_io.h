@@ -1,6 +1,7 @@
 // Line reading and durable writing shared by every file pass: files are
-// read in 4096-byte chunks with fixed buffers and cut into lines at CR or
-// LF; what is written is synced once, when the file is whole (NewFile).
+// read in 64 KiB chunks (a file of thousands of entries in a few reads)
+// with fixed buffers and cut into lines at CR or LF; what is written is
+// synced once, when the file is whole (NewFile).
 #pragma once
 
 #include <array>
@@ -10,7 +11,7 @@
 
 namespace zorv {
 
-constexpr int kReadChunkSize = 4096;
+constexpr int kReadChunkSize = 65536;
 constexpr int kMaxLineText = 1024;
 
 // One line being assembled, at most 1024 characters of text; the bytes of a
@@ -42,7 +43,7 @@ struct Line {
   bool startsWith(std::string_view prefix) const { return view().substr(0, prefix.size()) == prefix; }
 };
 
-// One read of up to 4096 bytes into chunk, repeating EINTR; -1 with errno
+// One read of up to kReadChunkSize bytes into chunk, repeating EINTR; -1 with errno
 // set on failure (EAGAIN too: a file that cannot answer now is not waited
 // for), 0 at end of file.
 long readChunk(int fd, char* chunk);

@@ -6,6 +6,7 @@
 #include "io/problem_report.h"
 #include "io/text_field.h"
 #include "spooler/bounded_child.h"
+#include "spooler/scheduler_connection.h"
 
 namespace zorv {
 std::chrono::seconds schedulerBudget() { return std::chrono::seconds(timeoutSeconds("ZORV_SCHEDULER_TIMEOUT", 10)); }
@@ -27,6 +28,10 @@ bool CupsQueueDirectory::answeredFor(const std::string& folded) const {
   return everyQueue_ || asked_.count(folded) != 0;
 }
 
+bool CupsQueueDirectory::answers(std::string_view queue) const {
+  return stopped() || answeredFor(foldedQueueName(queue));
+}
+
 void CupsQueueDirectory::ask(SchedulerQuestion question) {
   if (!clockStarted_) {
     deadline_ = std::chrono::steady_clock::now() + budget_;
@@ -35,7 +40,7 @@ void CupsQueueDirectory::ask(SchedulerQuestion question) {
   question.browse = !browsing_.fetched;
   ChildOutput output;
   if (std::chrono::steady_clock::now() < deadline_) {
-    output = runBoundedChild(deadline_, [&question](int fd) { askScheduler(question, fd); });
+    output = runBoundedChild(deadline_, [&question](int fd) { askWhichQueuesExist(question, fd); });
   }
   bool localCame = false;
   for (const SchedulerAnswer& answer : decodeAnswers(output.bytes)) localCame = take(answer) || localCame;

@@ -1,9 +1,9 @@
-// The print scheduler's answer to "is there a queue of this name", through
-// libcups, with the answers of cupsGetDests and cupsGetDest: a run asks
-// the scheduler about the names it needs (printer-name and printer-type
-// only) and, only for a name that is not one of the scheduler's own
-// queues, fetches the full list that also browses DNS-SD, at most once per
-// run. Every request runs in a child process that is ended when the run's
+// The print scheduler's answer to "is there a queue of this name", with
+// the answers of libcups's cupsGetDests and cupsGetDest: a run asks the
+// scheduler about the names it needs (printer-name and printer-type only,
+// all at once) and, only for a name that is not one of the scheduler's own
+// queues, fetches the full list that also browses DNS-SD through libcups,
+// at most once per run. Every request runs in a child process that is ended when the run's
 // scheduler budget is spent, so no scheduler can hold a run however it
 // behaves.
 #pragma once
@@ -44,6 +44,10 @@ class CupsQueueDirectory final : public QueueDirectory {
 
   // False once a lookup could not be answered by the scheduler.
   bool reachable() const { return !unreachableReported_; }
+
+  // Whether knows(queue) answers without a new request: the name was asked
+  // about, every queue was fetched, or the scheduler is not asked again.
+  bool answers(std::string_view queue) const;
 
  private:
   // Destinations by folded name, each built once per answer.

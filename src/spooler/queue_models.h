@@ -1,6 +1,7 @@
 // The make and model the CUPS scheduler has for named queues (the IPP
-// attribute printer-make-and-model), asked in one child process that is
-// ended when the scheduler budget is spent, as every scheduler request is.
+// attribute printer-make-and-model), asked all at once in one child process
+// that is ended when the scheduler budget is spent, as every scheduler
+// request is.
 #pragma once
 
 #include <string>

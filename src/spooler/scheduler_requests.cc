@@ -1,33 +1,22 @@
 #include "spooler/scheduler_requests.h"
 
 #include <cups/cups.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
-#include <memory>
 #include <unordered_set>
 
 #include "io/escaping.h"
 #include "io/file_descriptor.h"
 #include "io/text_field.h"
+#include "spooler/scheduler_connection.h"
 
 namespace zorv {
 namespace {
 
-struct HttpClose {
-  void operator()(http_t* http) const { httpClose(http); }
-};
-struct IppDelete {
-  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-using Connection = std::unique_ptr<http_t, HttpClose>;
-using Response = std::unique_ptr<ipp_t, IppDelete>;
-
-constexpr const char* kAttributes[] = {"printer-name", "printer-type"};
+constexpr int kIppLastSuccess = 0x0007;  // successful-ok-events-complete
+constexpr int kIppBadRequest = 0x0400;
+constexpr int kIppNotFound = 0x0406;
+constexpr int kIppInternalError = 0x0500;
 
 enum class Reply { Answered, NoSuchQueue, Failed };
 
@@ -38,95 +27,96 @@ std::string statusMessage() { return escaped(cupsLastErrorString(), Escaping::Sy
 
 // A client error means the scheduler has no such queue for us; anything
 // else that is not success means it could not answer.
-Reply replyOf(const Response& response) {
-  const ipp_status_t status = cupsLastError();
-  if (response != nullptr && status <= IPP_STATUS_OK_EVENTS_COMPLETE) return Reply::Answered;
-  if (response != nullptr && status >= IPP_STATUS_ERROR_BAD_REQUEST && status < IPP_STATUS_ERROR_INTERNAL) {
-    return Reply::NoSuchQueue;
-  }
+Reply replyOf(const IppAnswer& answer) {
+  if (answer.httpStatus != 200 || !answer.decoded) return Reply::Failed;
+  if (answer.ippStatus <= kIppLastSuccess) return Reply::Answered;
+  if (answer.ippStatus >= kIppBadRequest && answer.ippStatus < kIppInternalError) return Reply::NoSuchQueue;
   return Reply::Failed;
 }
 
-ipp_t* newRequest(ipp_op_t operation) {
-  ipp_t* request = ippNewRequest(operation);
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, kAttributes);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+// Why an answer is no answer, in libcups's words.
+std::string failureOf(const IppAnswer& answer) {
+  if (answer.httpStatus != 200) return httpStatus(static_cast<http_status_t>(answer.httpStatus));
+  if (!answer.decoded) return ippErrorString(IPP_STATUS_ERROR_INTERNAL);
+  if (!answer.statusMessage.empty()) return escaped(answer.statusMessage, Escaping::SyslogValue);
+  return ippErrorString(static_cast<ipp_status_t>(answer.ippStatus));
+}
+
+IppRequest requestFor(IppOperation operation, std::vector<std::string> attributes) {
+  IppRequest request;
+  request.operation = operation;
+  request.requestedAttributes = std::move(attributes);
+  request.userName = cupsUser();
   return request;
 }
 
-// The printers of a response that are the scheduler's own queues, as
+// The printers of an answer that are the scheduler's own queues, as
 // cupsEnumDests keeps them when asked to leave out discovered printers.
-void addLocalQueues(const Response& response, std::vector<std::string>& names) {
-  std::string name;
-  int type = 0;
-  const auto endOfPrinter = [&] {
-    if (!name.empty() && (type & CUPS_PRINTER_DISCOVERED) == 0) names.push_back(name);
-    name.clear();
-    type = 0;
-  };
-  for (ipp_attribute_t* attr = ippFirstAttribute(response.get()); attr != nullptr;
-       attr = ippNextAttribute(response.get())) {
-    const char* attrName = ippGetName(attr);
-    if (ippGetGroupTag(attr) != IPP_TAG_PRINTER || attrName == nullptr) {
-      endOfPrinter();
-    } else if (std::string_view(attrName) == "printer-name" && ippGetValueTag(attr) == IPP_TAG_NAME) {
-      name = ippGetString(attr, 0, nullptr);
-    } else if (std::string_view(attrName) == "printer-type" && ippGetValueTag(attr) == IPP_TAG_ENUM) {
-      type = ippGetInteger(attr, 0);
-    }
+void addLocalQueues(const IppAnswer& answer, std::vector<std::string>& names) {
+  for (const IppPrinter& printer : answer.printers) {
+    if (!printer.name.empty() && (printer.type & CUPS_PRINTER_DISCOVERED) == 0) names.push_back(printer.name);
   }
-  endOfPrinter();
-}
-
-// Get-Printer-Attributes on the queue's URI: CUPS answers it for printers
-// and classes, in any letter case, with the queue's own spelling.
-Reply askOne(http_t* http, const std::string& name, std::vector<std::string>& found) {
-  char uri[HTTP_MAX_URI];
-  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof(uri), "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
-                       name.c_str()) < HTTP_URI_STATUS_OK) {
-    return Reply::NoSuchQueue;  // no queue has a name that makes no URI
-  }
-  ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-  const Response response(cupsDoRequest(http, request, "/"));
-  const Reply reply = replyOf(response);
-  if (reply != Reply::Answered) return reply;
-  std::vector<std::string> printers;
-  addLocalQueues(response, printers);
-  // Only the queue of that very name counts, whatever else the URI reached.
-  if (printers.size() == 1 && sameQueueName(printers[0], name)) found.push_back(printers[0]);
-  return Reply::Answered;
 }
 
 // The scheduler's own queues in one request, with the type filter
 // cupsEnumDests uses for them; at most limit of them (0 for all).
-SchedulerAnswer askList(http_t* http, int limit) {
-  ipp_t* request = newRequest(IPP_OP_CUPS_GET_PRINTERS);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_ENUM, "printer-type", 0);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_ENUM, "printer-type-mask", CUPS_PRINTER_DISCOVERED);
-  if (limit > 0) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", limit);
-  const Response response(cupsDoRequest(http, request, "/"));
-  SchedulerAnswer answer{AnswerPart::LocalAll, true, {}, {}};
+SchedulerAnswer askList(SchedulerConnection& http, int limit) {
+  IppRequest request = requestFor(IppOperation::CupsGetPrinters, {"printer-name", "printer-type"});
+  request.printerType = 0;
+  request.printerTypeMask = CUPS_PRINTER_DISCOVERED;
+  if (limit > 0) request.limit = limit;
+  const Exchange exchange = exchangeRequests(http, {request});
+  if (exchange.answers.empty()) return {AnswerPart::LocalAll, false, exchange.failure, {}};
+  const IppAnswer& answer = exchange.answers[0];
   // A scheduler without queues answers "not found".
-  const Reply reply = replyOf(response);
-  if (reply == Reply::Failed || (reply == Reply::NoSuchQueue && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)) {
-    return {AnswerPart::LocalAll, false, statusMessage(), {}};
+  const Reply reply = replyOf(answer);
+  if (reply == Reply::Failed || (reply == Reply::NoSuchQueue && answer.ippStatus != kIppNotFound)) {
+    return {AnswerPart::LocalAll, false, failureOf(answer), {}};
   }
-  addLocalQueues(response, answer.names);
-  return answer;
+  SchedulerAnswer local{AnswerPart::LocalAll, true, {}, {}};
+  addLocalQueues(answer, local.names);
+  return local;
+}
+
+// Get-Printer-Attributes on each queue's URI, all sent at once: CUPS
+// answers it for printers and classes, in any letter case, with the
+// queue's own spelling. A name that makes no URI is no queue.
+std::vector<IppAnswer> askEachQueue(SchedulerConnection& http, const std::vector<std::string>& names,
+                                    std::vector<std::string> attributes, std::vector<const std::string*>& asked,
+                                    std::string& failure) {
+  std::vector<IppRequest> requests;
+  for (const std::string& name : names) {
+    IppRequest request = requestFor(IppOperation::GetPrinterAttributes, attributes);
+    request.printerUri = queueUri(name);
+    if (request.printerUri.empty()) continue;
+    requests.push_back(std::move(request));
+    asked.push_back(&name);
+  }
+  Exchange exchange = exchangeRequests(http, requests);
+  failure = exchange.failure;
+  return std::move(exchange.answers);
 }
 
 // A small scheduler is known whole from one short list, cheaper than a
-// request per name; on a large one the names are asked one by one.
-SchedulerAnswer askEach(http_t* http, const std::vector<std::string>& names) {
+// request per name; on a large one the names are asked each at once.
+SchedulerAnswer askNamed(SchedulerConnection& http, const std::vector<std::string>& names) {
   SchedulerAnswer first = askList(http, static_cast<int>(kNamesAskedOneByOne));
   if (!first.answered || first.names.size() < kNamesAskedOneByOne) return first;
-  SchedulerAnswer answer{AnswerPart::Local, true, {}, {}};
-  for (const std::string& name : names) {
-    if (askOne(http, name, answer.names) != Reply::Failed) continue;
-    return {AnswerPart::Local, false, statusMessage(), {}};
+  std::vector<const std::string*> asked;
+  std::string failure;
+  const std::vector<IppAnswer> answers = askEachQueue(http, names, {"printer-name", "printer-type"}, asked, failure);
+  SchedulerAnswer local{AnswerPart::Local, true, {}, {}};
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    if (i == answers.size()) return {AnswerPart::Local, false, failure, {}};
+    const Reply reply = replyOf(answers[i]);
+    if (reply == Reply::Failed) return {AnswerPart::Local, false, failureOf(answers[i]), {}};
+    if (reply == Reply::NoSuchQueue) continue;
+    std::vector<std::string> printers;
+    addLocalQueues(answers[i], printers);
+    // Only the queue of that very name counts, whatever else the URI reached.
+    if (printers.size() == 1 && sameQueueName(printers[0], *asked[i])) local.names.push_back(printers[0]);
   }
-  return answer;
+  return local;
 }
 
 // The full list, DNS-SD included, exactly as cupsGetDests builds it.
@@ -153,47 +143,6 @@ bool allFound(const std::vector<std::string>& names, const std::vector<std::stri
   return true;
 }
 
-// After a failed connect libcups reports whatever its own clean-up left in
-// errno ("Bad file descriptor" for a refused connection, "Success" for a
-// name that does not resolve); one plain connect of ours tells the cause.
-std::string connectErrorOf(const sockaddr* address, socklen_t length, int family) {
-  const FileDescriptor probe(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!probe.valid()) return fileErrorText(errno);
-  if (::connect(probe.get(), address, length) == 0) return "the connection was closed";
-  return fileErrorText(errno);
-}
-
-std::string localConnectFailure(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(address.sun_path)) return fileErrorText(ENAMETOOLONG);
-  path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-  return connectErrorOf(reinterpret_cast<const sockaddr*>(&address), sizeof(address), AF_UNIX);
-}
-
-std::string hostConnectFailure(std::string host, int port) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (const int error = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); error != 0) {
-    return error == EAI_SYSTEM ? fileErrorText(errno) : ::gai_strerror(error);
-  }
-  std::string failure = "no address";
-  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
-    failure = connectErrorOf(at->ai_addr, at->ai_addrlen, at->ai_family);
-  }
-  ::freeaddrinfo(found);
-  return failure;
-}
-
-std::string connectFailure() {
-  const std::string server = cupsServer();
-  if (!server.empty() && server[0] == '/') return localConnectFailure(server);
-  return hostConnectFailure(server, ippPort());
-}
-
 void appendField(std::string& out, std::string_view field) {
   out.append(field);
   out.push_back('\0');
@@ -201,24 +150,36 @@ void appendField(std::string& out, std::string_view field) {
 
 }  // namespace
 
-std::string schedulerAddress() {
-  const std::string server = cupsServer();
-  if (!server.empty() && server[0] == '/') return server;
-  const bool bare = server.find(':') != std::string::npos && server[0] != '[';  // an IPv6 address
-  return (bare ? "[" + server + "]" : server) + ":" + std::to_string(ippPort());
-}
-
-void askScheduler(const SchedulerQuestion& question, int fd) {
-  const Connection http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr));
+void askWhichQueuesExist(const SchedulerQuestion& question, int fd) {
+  std::string failure;
+  SchedulerConnection http = connectScheduler(failure);
   if (http == nullptr) {
-    writeAllBytes(fd, encodeAnswer({AnswerPart::Local, false, connectFailure(), {}}));
+    writeAllBytes(fd, encodeAnswer({AnswerPart::Local, false, failure, {}}));
     return;
   }
-  const SchedulerAnswer local = question.everyQueue ? askList(http.get(), 0) : askEach(http.get(), question.names);
+  const SchedulerAnswer local = question.everyQueue ? askList(http, 0) : askNamed(http, question.names);
   writeAllBytes(fd, encodeAnswer(local));
   if (question.browse && local.answered && !allFound(question.names, local.names)) {
     writeAllBytes(fd, encodeAnswer(askWithBrowsing(http.get())));
   }
+}
+
+void askQueueModelsOf(const std::vector<std::string>& queues, int fd) {
+  std::string failure;
+  SchedulerConnection http = connectScheduler(failure);
+  SchedulerAnswer models{AnswerPart::Models, false, failure, std::vector<std::string>(queues.size())};
+  if (http != nullptr) {
+    std::vector<const std::string*> asked;
+    const std::vector<IppAnswer> answers =
+        askEachQueue(http, queues, {"printer-name", "printer-make-and-model"}, asked, models.failure);
+    // Answers come in the order asked; a name without a URI has no model.
+    for (std::size_t i = 0, at = 0; i < answers.size(); ++i, ++at) {
+      while (&queues[at] != asked[i]) ++at;
+      models.names[at] = answers[i].makeAndModel;
+    }
+    models.answered = !answers.empty();
+  }
+  writeAllBytes(fd, encodeAnswer(models));
 }
 
 // NUL-terminated fields: the part, "1" when answered, the failure, the

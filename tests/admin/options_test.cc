@@ -121,6 +121,15 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
       {{"--set", "UI_Port", "1", "-x", "Q1"}, "--set cannot go with -x", RunMode::Set},
       {{"--set", "UI_Port", "1", "--strict"}, "--set cannot go with --strict", RunMode::Set},
       {{"--dry-run", "--set", "UI_Port", "-1"}, "", RunMode::Set},
+      {{"--json", "--tsv"}, "--json and --tsv cannot go together", RunMode::Classic},
+      {{"--devices", "--tsv", "--json"}, "--json and --tsv cannot go together", RunMode::Devices},
+      {{"--check", "--json", "--strict"}, "", RunMode::Check},
+      {{"--devices", "--json"}, "", RunMode::Devices},
+      {{"--json", "--restore", "--quiet"}, "", RunMode::Restore},
+      {{"--json", "--dry-run", "--set", "UI_Port", "1"}, "", RunMode::Set},
+      {{"--json", "--dry-run", "-x", "Q1"}, "", RunMode::Classic},
+      {{"--json", "--get", "Q1"}, "--get cannot go with --json", RunMode::Get},
+      {{"--json", "--strict"}, "--strict goes only with --check", RunMode::Classic},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv = c.args;
@@ -175,6 +184,10 @@ TEST(ParseCommandLine, TakesOperandsAndLeavesTheClassicPart) {
   const char* strict[] = {"zorvadmin", "--check", "--strict", "f.conf"};
   EXPECT_EQ(parseCommandLine(4, strict).options.checkFile, "f.conf");
   EXPECT_TRUE(parseCommandLine(4, strict).options.strict);
+  // --json is output for scripts as --tsv is: every entry, only reading.
+  const char* json[] = {"zorvadmin", "--json"};
+  EXPECT_TRUE(parseCommandLine(2, json).options.json);
+  EXPECT_TRUE(parseCommandLine(2, json).options.tsv);
 }
 
 }  // namespace

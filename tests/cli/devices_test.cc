@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/cli_fixture.h"
 #include "support/stand_in_socket.h"
@@ -375,6 +378,7 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
       {"", {"--devices"}, 3, "zorvadmin: cannot survey the printer devices: No such file or directory\n", noSysfs},
       {"", {"--devices"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied\n"},
       {entries, {"--devices", "--tsv"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied\n"},
+      {entries, {"--devices", "--json"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied\n"},
       {entries, {"--check"}, 0, warning},
       {entries, {"--check", "--strict"}, 2, warning},
       {configWith(cupsRoot()), {"--check"}, 0, ""},  // no entry: the printers do not matter
@@ -389,7 +393,7 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
     std::vector<std::string> command = row.wrapper.empty() ? unreadable : row.wrapper;
     command.push_back(zorvadminPath());
     command.insert(command.end(), row.args.begin(), row.args.end());
-    const RunResult result = runProgram(command, runEnv({}));
+    const RunResult result = runProgram(command, runEnv({{"ASAN_OPTIONS", "detect_leaks=0"}}));
     EXPECT_EQ(result.status, row.status);
     EXPECT_EQ(result.err, row.err);
     if (row.status == 3) {
@@ -397,6 +401,75 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
     }
   }
   EXPECT_EQ(readConf(), configWith(cupsRoot(), block("Q1", "/dev/zero")));
+}
+
+}  // namespace
+}  // namespace zorv::test
+
+namespace zorv::test {
+namespace {
+
+// --devices --tsv's records as the --json document: each device with its
+// link and entry records, then the entries whose device is absent.
+nlohmann::json devicesFromTsv(const std::string& out) {
+  using Json = nlohmann::json;
+  Json devices = Json::array(), absent = Json::array();
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream cut(line + "\t");
+    for (std::string field; std::getline(cut, field, '\t');) f.push_back(field);
+    if (f[0] == "device") {
+      devices.push_back({{"node", f[1]}, {"kind", f[2]}, {"port", f[3]}, {"make", f[4]}, {"model", f[5]},
+                         {"serial", f[6]}, {"stable_name", f[7]}, {"stable_name_reason", f[8]},
+                         {"links", Json::array()}, {"entries", Json::array()}});
+    } else if (f[0] == "link") {
+      devices.back()["links"].push_back(f[2]);
+    } else {
+      const Json entry = {{"queue", f[1]}, {"device_path", f[2]}, {"node", f[3]}, {"cups_make_and_model", f[4]},
+                          {"verdict", f[5]}};
+      (f[5] == "absent" ? absent : devices.back()["entries"]).push_back(entry);
+    }
+  }
+  return {{"format", 1}, {"devices", devices}, {"absent_entries", absent}};
+}
+
+// --json holds what --tsv prints, field by field, under names: a queue
+// name with \x1c, a Device ID with U+2028 and a byte that is no UTF-8.
+TEST_F(DevicesTest, TheJsonDocumentHoldsTheRecords) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
+  const MockPrinter odd{0, "5", "MFG:Zorv;MDL:ZPR\xe2\x80\xa8X\xff;SN:S\x1c" "1;", "", {byPath("5")}};
+  const std::string absent = block("Gone", "/dev/usb/lp5") + block("Q\x1cX", "/dev/usb/lp6");
+  const struct {
+    const char* name;
+    std::vector<MockPrinter> printers;
+    std::string blocks;
+    std::vector<std::string> pinned;  // members of the document, by JSON pointer, and their values
+  } machines[] = {
+      {"two printers, entries on both and absent", kTwoOfOneModel, kTwoEntries + absent,
+       {"/devices/0/stable_name", "/dev/" + byId("ZPR4410", "A-1"), "/devices/0/entries/0/verdict", "matches",
+        "/devices/1/entries/0/cups_make_and_model", "Zorv ZPR2200, 1.0", "/absent_entries/1/queue", "Q\\x1cX"}},
+      {"a hostile Device ID", {odd}, block("Q1", "/dev/usb/lp0"),
+       {"/devices/0/model", "ZPR\xe2\x80\xa8X\\xff", "/devices/0/serial", "S\\x1c" "1", "/devices/0/links/0",
+        "/dev/" + byPath("5")}},
+      {"no printer", {}, absent, {"/absent_entries/0/verdict", "absent"}},
+  };
+  for (const auto& machine : machines) {
+    SCOPED_TRACE(machine.name);
+    writeConf(configWith(cupsRoot(), machine.blocks));
+    const RunResult records = runOn({machine.name, machine.printers, machine.blocks, {"--devices", "--tsv"}, "", ""});
+    const RunResult document = runOn({machine.name, machine.printers, machine.blocks, {"--devices", "--json"}, "", ""});
+    EXPECT_EQ(document.status, 0);
+    EXPECT_EQ(document.err, "");
+    writeFile(file("out.json"), document.out);
+    EXPECT_EQ(runProgram({"python3", "-m", "json.tool", file("out.json")}).status, 0);
+    const nlohmann::json parsed = nlohmann::json::parse(document.out, nullptr, false);
+    EXPECT_EQ(parsed, devicesFromTsv(records.out)) << document.out;
+    for (std::size_t i = 0; i + 1 < machine.pinned.size(); i += 2) {
+      const nlohmann::json::json_pointer at(machine.pinned[i]);
+      EXPECT_EQ(parsed.contains(at) ? parsed[at] : nullptr, machine.pinned[i + 1]) << machine.pinned[i];
+    }
+  }
 }
 
 }  // namespace

@@ -264,6 +264,11 @@ TEST_F(LookupEquivalenceTest, ManyNamesInOneRunGetTheAnswersOfCupsGetDests) {
   // Names count once in any letter case: 70 distinct ones, known ones among them.
   for (int i = 0; i < 70; ++i) many.push_back("EqBatchFill" + std::to_string(i));
   for (const char* name : {"EQBATCH", "eqBatchRoom", "Q3", "eqbatchghost"}) many.push_back(name);
+  // More names than a run opens connections, fewer than the switch-over:
+  // each connection carries several, queues of the large scheduler among them.
+  std::vector<std::string> between = named;
+  for (int i = 0; i < 12; ++i) between.push_back("EqFiller" + std::to_string(i * 5));
+  for (int i = 0; i < 10; ++i) between.push_back("eqfiller" + std::to_string(i * 7 + 1) + (i % 2 == 0 ? "" : "x"));
 
   struct Case {
     const char* what;
@@ -274,6 +279,7 @@ TEST_F(LookupEquivalenceTest, ManyNamesInOneRunGetTheAnswersOfCupsGetDests) {
   const Case cases[] = {
       {"fewer names than the switch-over, small scheduler", named, true, false},
       {"fewer names than the switch-over, large scheduler", named, true, true},
+      {"more names than connections, large scheduler", between, true, true},
       {"more names than the switch-over", many, true, true},
       {"fewer names, scheduler gone", named, false, false},
       {"more names, scheduler gone", many, false, false},
@@ -336,6 +342,7 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
   }
   const StandInSocket silent(file("silent.sock"), StandInSocket::Mode::NeverAnswer);
   const StandInSocket trickling(file("trickling.sock"), StandInSocket::Mode::Trickling);
+  const StandInSocket closing(file("closing.sock"), StandInSocket::Mode::CloseAtOnce);
 
   // A TCP port bound and never listened on refuses connections.
   const int port = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -357,6 +364,8 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
       {"no socket at all", file("missing.sock"), file("missing.sock"), "No such file or directory"},
       {"a socket nobody listens on", stale, stale, "Connection refused"},
       {"a TCP port nobody listens on", refusing, refusing, "Connection refused"},
+      {"a scheduler that closes every connection at once", file("closing.sock"), file("closing.sock"),
+       "the connection was closed"},
       {"a scheduler that accepts and never answers", file("silent.sock"), file("silent.sock"),
        "no answer within 1 seconds"},
       {"a scheduler that answers a byte every two seconds", file("trickling.sock"), file("trickling.sock"),

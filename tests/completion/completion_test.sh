@@ -122,9 +122,10 @@ complete_line() {
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
-any|zorvadmin |--check,--strict,--dry-run,--tsv,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
+any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
-any|zorvadmin --dry-run --|--tsv,--quiet,--set
+any|zorvadmin --dry-run --|--tsv,--json,--quiet,--set
+any|zorvadmin --json --|--check,--strict,--dry-run,--quiet,--restore,--set,--devices
 any|zorvadmin --tsv --dry-run -|--quiet,--set,-p,-o,-x
 any|zorvadmin --check --s|--strict
 any|zorvadmin --check --strict zorv|zorv.conf,zorv.conf.bak
@@ -136,12 +137,12 @@ any|zorvadmin -- -|-p,-o,-x
 any|zorvadmin -p Office -|-p,-o,-x
 any|zorvadmin -p Office -o /dev/usb/lp0 |
 any|zorvadmin -x Office -|
-any|zorvadmin --devices |--tsv
+any|zorvadmin --devices |--tsv,--json
 any|zorvadmin --devices --tsv -|
-any|zorvadmin --strict |--check
-any|zorvadmin --strict -|--check
-any|zorvadmin --restore -|--tsv,--quiet
-any|zorvadmin --quiet -|--dry-run,--tsv,--restore,--set,-p,-o,-x
+any|zorvadmin --strict |--check,--json
+any|zorvadmin --strict -|--check,--json
+any|zorvadmin --restore -|--tsv,--json,--quiet
+any|zorvadmin --quiet -|--dry-run,--tsv,--json,--restore,--set,-p,-o,-x
 any|zorvadmin --get Office -|
 any|zorvadmin --help -|
 any|zorvadmin Office|

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# The manual page: mandoc -Tlint and groff find nothing in the source or in
-# the page the build made; one version (debian/changelog's top entry)
-# reaches --version and the page's footer, with that entry's date; the
-# SYNOPSIS names every option --help lists; EXIT STATUS names every status
-# src/admin/exit_status.h defines (4 included); ENVIRONMENT names every ZORV_*
-# variable the sources read.
+# The manual pages: mandoc -Tlint and groff find nothing in the sources or in
+# the pages the build made (zorvadmin.8 and zorv.conf.5 beside it); one
+# version (debian/changelog's top entry) reaches --version and the pages'
+# footers, with that entry's date; the SYNOPSIS names every option --help
+# lists; EXIT STATUS names every status src/admin/exit_status.h defines (4
+# included); ENVIRONMENT names every ZORV_* variable the sources read; the
+# default file both pages show is the one zorvadmin writes; the JSON
+# section's examples parse.
 #   manpage_test.sh ZORVADMIN BUILT_PAGE (the build's zorvadmin.8)
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 zorvadmin=${1:?usage: manpage_test.sh ZORVADMIN BUILT_PAGE}
 built=${2:?usage: manpage_test.sh ZORVADMIN BUILT_PAGE}
 source_page=$top/docs/zorvadmin.8
+format_source=$top/docs/zorv.conf.5
+format_built=$(dirname "$built")/zorv.conf.5
 export LC_ALL=C.UTF-8
 
 results=()
@@ -26,7 +30,7 @@ section() {  # section PAGE TITLE: the section's lines, without its heading
   rendered "$1" | awk -v title="$2" '/^[A-Z]/ { on = ($0 == title); next } on'
 }
 
-for page in "$source_page" "$built"; do
+for page in "$source_page" "$built" "$format_source" "$format_built"; do
   name=${page#"$top"/}
   detail=$(mandoc -T lint "$page" 2>&1)
   [ -z "$detail" ]
@@ -38,6 +42,8 @@ done
 
 gzip -dc "${built}.gz" | cmp -s - "$built"
 check "zorvadmin.8.gz is the page the test reads"
+gzip -dc "${format_built}.gz" | cmp -s - "$format_built"
+check "zorv.conf.5.gz is the page the test reads"
 
 # One version: the changelog's, without the Debian revision.
 top_entry=$(sed -n '1p' "$top/debian/changelog")
@@ -62,6 +68,29 @@ check "the rendered footer shows them"
 detail=$(grep -m1 '^\.TH ' "$source_page")
 grep -q -E '^\.TH ZORVADMIN 8 [0-9]{4}-[0-9]{2}-[0-9]{2} zorvadmin "System Administration"$' <<<"$detail"
 check "the source page carries no version of its own"
+detail=$(grep -m1 '^\.TH ' "$format_built")
+[ "$detail" = ".TH ZORV.CONF 5 $changelog_date \"zorvadmin $changelog_version\" \"File Formats\"" ]
+check "zorv.conf(5)'s footer carries version $changelog_version and date $changelog_date"
+detail=$(grep -m1 '^\.TH ' "$format_source")
+grep -q -E '^\.TH ZORV\.CONF 5 [0-9]{4}-[0-9]{2}-[0-9]{2} zorvadmin "File Formats"$' <<<"$detail"
+check "zorv.conf(5)'s source carries no version of its own"
+detail=$(section "$built" "SEE ALSO")
+grep -q -F 'zorv.conf(5)' <<<"$detail"
+check "zorvadmin(8) refers to zorv.conf(5)"
+
+# The default file each page shows (the no-fill block after "The default
+# file is:", roff escapes undone) is byte for byte the one zorvadmin writes.
+default_file() {
+  awk '/^The default file is:/ { found = 1 } found && /^\.nf$/ { on = 1; next } on && /^\.fi$/ { exit } on' "$1" |
+    sed -e 's/\\-/-/g' -e 's/\\e/\\/g'
+}
+scratch=$(mktemp -d)
+ZORV_CONF=$scratch/zorv.conf CUPS_SERVER=$scratch/no-scheduler "$zorvadmin" >/dev/null 2>&1
+for page in "$source_page" "$format_source"; do
+  detail=$(diff <(default_file "$page") "$scratch/zorv.conf" 2>&1)
+  check "${page#"$top"/} shows the default file zorvadmin writes"
+done
+rm -rf "$scratch"
 
 # The SYNOPSIS names every option that --help lists.
 synopsis=$(section "$built" SYNOPSIS)
@@ -93,6 +122,23 @@ for variable in $variables; do
   grep -q -E "^ +$variable$" <<<"$environment"
   check "ENVIRONMENT explains $variable"
 done
+
+# JSON: every example (from a line "{" to the "}" under it) is a JSON
+# document, one for each kind the tool prints.
+examples=$(mktemp -d)
+section "$built" JSON | awk -v dir="$examples" '
+  !on && /^ *[{]$/ { on = 1; indent = index($0, "{"); file = dir "/" ++n ".json" }
+  on { print > file }
+  on && /^ *[}]$/ && index($0, "}") == indent { on = 0; close(file) }'
+count=$(find "$examples" -name '*.json' | wc -l)
+detail="$count examples"
+[ "$count" -ge 4 ]
+check "the JSON section shows an example of each document"
+for example in "$examples"/*.json; do
+  detail=$(python3 -m json.tool "$example" 2>&1 >/dev/null)
+  check "JSON example ${example##*/} parses"
+done
+rm -rf "$examples"
 
 # shellcheck source=tests/support/results.sh
 . "$(dirname "$0")/../support/results.sh"

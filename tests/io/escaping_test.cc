@@ -9,8 +9,8 @@
 namespace zorv {
 namespace {
 
-constexpr Escaping kPolicies[] = {Escaping::TsvField, Escaping::TerminalText, Escaping::SyslogValue,
-                                  Escaping::HardwareText};
+constexpr Escaping kPolicies[] = {Escaping::TsvField,     Escaping::TerminalText, Escaping::SyslogValue,
+                                  Escaping::HardwareText, Escaping::JsonString};
 
 TEST(Escaping, EachPolicyOnTheSameText) {
   const struct {
@@ -34,6 +34,25 @@ TEST(Escaping, EachPolicyOnTheSameText) {
     EXPECT_EQ(escaped(c.text, Escaping::TerminalText), c.terminal);
     EXPECT_EQ(escaped(c.text, Escaping::SyslogValue), c.syslog);
     EXPECT_EQ(escaped(c.text, Escaping::HardwareText), c.hardware);
+  }
+}
+
+// JSON strings hold what a TSV field holds, and only valid UTF-8; a diff
+// keeps its lines and tabs.
+TEST(Escaping, JsonStringsAndDiffs) {
+  const struct {
+    std::string text, json, diff;
+  } cases[] = {
+      {"\t\n\\\x1c", "\\t\\n\\\\\\x1c", "\t\n\\\\x1c"},
+      {"\xe2\x80\xa8", "\xe2\x80\xa8", "\xe2\x80\xa8"},                 // U+2028
+      {"\xc2\x9b\xff", "\xc2\x9b\\xff", "\\xc2\\x9b\\xff"},          // C1 as --tsv has it
+      {"\xc0\xaf\xe2\x80", "\\xc0\\xaf\\xe2\\x80", "\\xc0\\xaf\\xe2\\x80"},  // overlong, cut short
+      {"\xc2", "\\xc2", "\\xc2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(escaped(c.text, Escaping::JsonString), c.json);
+    EXPECT_EQ(escaped(c.text, Escaping::DiffText), c.diff);
   }
 }
 

@@ -81,24 +81,26 @@ TEST(LineSplitting, LineCrossingTheChunkBoundaryArrivesWholeOnce) {
 }
 
 TEST(LineSplitting, TwoByteTerminatorSplitByTheChunkBoundaryStaysOneTerminator) {
-  // Four 1000-byte lines, then a line whose terminator's first byte is the
-  // chunk's last (byte 4096) and whose second byte starts the next chunk.
+  // 1000-byte lines, then a line whose terminator's first byte is the
+  // chunk's last and whose second byte starts the next chunk.
+  constexpr int kWholeLines = kReadChunkSize / 1000;
   std::string prefix;
   std::vector<SeenLine> prefixLines;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kWholeLines; ++i) {
     prefix += std::string(999, 'x') + "\n";
     prefixLines.push_back({std::string(999, 'x'), 1000});
   }
-  const std::string text(95, 'y');
+  const std::string text(kReadChunkSize - kWholeLines * 1000 - 1, 'y');
+  const long textLength = static_cast<long>(text.size());
   auto with = [&](std::vector<SeenLine> tail) {
     std::vector<SeenLine> all = prefixLines;
     all.insert(all.end(), tail.begin(), tail.end());
     return all;
   };
-  EXPECT_EQ(linesOf(prefix + text + "\r\nB\n"), with({{text, 97}, {"B", 2}}));
-  EXPECT_EQ(linesOf(prefix + text + "\n\nB\n"), with({{text, 97}, {"B", 2}}));
-  EXPECT_EQ(linesOf(prefix + text + "\nB\n"), with({{text, 96}, {"B", 2}}));
-  EXPECT_EQ(linesOf(prefix + text + "\n"), with({{text, 96}}));
+  EXPECT_EQ(linesOf(prefix + text + "\r\nB\n"), with({{text, textLength + 2}, {"B", 2}}));
+  EXPECT_EQ(linesOf(prefix + text + "\n\nB\n"), with({{text, textLength + 2}, {"B", 2}}));
+  EXPECT_EQ(linesOf(prefix + text + "\nB\n"), with({{text, textLength + 1}, {"B", 2}}));
+  EXPECT_EQ(linesOf(prefix + text + "\n"), with({{text, textLength + 1}}));
   EXPECT_EQ(copiedThrough(prefix + text + "\r\n\n"), prefix + text + "\n\n\n");
 }
 
@@ -140,18 +142,19 @@ TEST(LineSplitting, ReadErrorIsReported) {
   ::close(fd);
 }
 
-// Lines against the 4096-byte chunk edges: none of a chunk's bytes is a
-// terminator, the file ends on the edge, an empty line begins a chunk.
+// Lines against the chunk edges: none of a chunk's bytes is a terminator,
+// the file ends on the edge, an empty line begins a chunk.
 TEST(LineSplitting, ChunkEdges) {
   const std::string a1024(1024, 'a');
+  constexpr long kChunk = kReadChunkSize;
   const struct {
     std::string content;
     std::vector<SeenLine> lines;
   } cases[] = {
-      {std::string(4096, 'a') + "\nB\n", {{a1024, 4097}, {"B", 2}}},
-      {std::string(4096, 'a'), {{a1024, 4096}}},
-      {std::string(4095, 'a') + "\n\n\nB\n", {{a1024, 4097}, {"", 1}, {"B", 2}}},
-      {std::string(4094, 'a') + "\n\n", {{a1024, 4096}}},
+      {std::string(kChunk, 'a') + "\nB\n", {{a1024, kChunk + 1}, {"B", 2}}},
+      {std::string(kChunk, 'a'), {{a1024, kChunk}}},
+      {std::string(kChunk - 1, 'a') + "\n\n\nB\n", {{a1024, kChunk + 1}, {"", 1}, {"B", 2}}},
+      {std::string(kChunk - 2, 'a') + "\n\n", {{a1024, kChunk}}},
   };
   for (const auto& c : cases) EXPECT_EQ(linesOf(c.content), c.lines) << c.content.size() << " bytes";
 }

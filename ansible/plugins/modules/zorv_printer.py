@@ -56,9 +56,10 @@ attributes:
     support: full
     description: Shows the unified diff C(zorvadmin --dry-run) prints.
 notes:
-  - The command's warnings (a device path that does not exist or is not a
-    character device, a device name that may be renumbered) are the task's
-    warnings.
+  - The command's warnings (a device path that does not exist yet or cannot
+    be checked, a device name that may be renumbered) are the task's
+    warnings; a device path that exists and is not a character device is
+    refused.
   - I(reason) tells a scheduler that cannot be asked
     (C(scheduler-unreachable)) from a queue it does not know
     (C(unknown-queue)).
