@@ -48,7 +48,7 @@ int printPreview(const std::string& path, std::string_view newContent) {
   const std::string newLabel = path + " (new)";
   FileDescriptor captured(capture != nullptr ? ::memfd_create("zorv-diff", 0) : -1);
   if (capture != nullptr && !captured.valid()) {
-    std::fprintf(stderr, "zorvadmin: cannot prepare the preview: %s\n", std::strerror(errno));
+    reportProblem("cannot prepare the preview: %s", std::strerror(errno));
     return -1;
   }
   std::fflush(stdout);
@@ -67,7 +67,7 @@ int printPreview(const std::string& path, std::string_view newContent) {
   if (!captured.valid()) return 0;
   std::string diff;
   if (readBack(captured, diff) != 0) {
-    std::fprintf(stderr, "zorvadmin: cannot show the change: %s\n", std::strerror(errno));
+    reportProblem("cannot show the change: %s", std::strerror(errno));
     return -1;
   }
   capture->diff_ = std::move(diff);
