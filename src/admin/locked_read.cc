@@ -50,6 +50,7 @@ std::vector<std::string> AskedQueues::takeMissed() {
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {
   std::vector<std::string> names = queueNamesIn(files, request.keeping);
   if (!request.queue.empty()) names.emplace_back(request.queue);
+  names.insert(names.end(), request.moreQueues.begin(), request.moreQueues.end());
   const bool preview = request.kind == RunKind::Preview;
   const bool readOnly = request.kind == RunKind::Read;
   bool shared = request.kind == RunKind::List;

@@ -58,6 +58,7 @@ struct LockedReadRequest {
   // Runs after the first questions, before the lock and the read: an exit
   // status other than 0 ends the run there, so a refusal creates nothing.
   std::function<int()> onceAsked;
+  std::vector<std::string> moreQueues = {};  // asked about too, in the same request (a batch's)
 };
 
 // Asks, locks (shared for a list of an existing file, exclusive otherwise,

@@ -1,5 +1,8 @@
 #include "config/config_pass.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <set>
 
@@ -45,6 +48,15 @@ PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std
 
 }  // namespace
 
+FileDescriptor reopenFromStart(const ConfigFiles& files, int fd) {
+  FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.valid() || ::lseek(copy.get(), 0, SEEK_SET) != 0) {
+    reportFileError("read", files.config);
+    return FileDescriptor();
+  }
+  return copy;
+}
+
 PrinterEntry freshEntry() {
   PrinterEntry entry;
   copyText(entry.fifoPath, kNoFifoPath);
@@ -64,9 +76,9 @@ const char* statusWord(const PrinterEntry& entry) {
 namespace {
 
 ConfigRead runPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup setup, MissingFile missing,
-                   std::uint64_t maxBytes) {
+                   std::uint64_t maxBytes, int inputFd) {
   ConfigRead read;
-  FileDescriptor input = openConfigInput(files, missing);
+  FileDescriptor input = inputFd >= 0 ? reopenFromStart(files, inputFd) : openConfigInput(files, missing);
   if (!input.valid()) {
     read.result = PassResult::FileError;
     return read;
@@ -86,7 +98,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
   setup.keeping = options.keeping;
   setup.queue = options.queue;
   setup.observer = options.observer;
-  return runPass(files, queues, std::move(setup), options.missing, options.maxBytes);
+  return runPass(files, queues, std::move(setup), options.missing, options.maxBytes, options.inputFd);
 }
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
@@ -98,7 +110,7 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
   setup.queue = request.queue;
   setup.request = request;
   setup.output = output;
-  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0);
+  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, request.inputFd);
 }
 
 namespace {

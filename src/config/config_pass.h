@@ -13,6 +13,7 @@
 
 #include "config/config_files.h"
 #include "config/queue_directory.h"
+#include "io/file_descriptor.h"
 #include "io/text_field.h"
 
 namespace zorv {
@@ -100,6 +101,7 @@ struct ReadOptions {
   std::string_view queue;                  // the queue whose block blockFound tells of
   const PassObserver* observer = nullptr;  // null: findings are not noted, entries are kept in content
   std::uint64_t maxBytes = 0;              // past this many bytes the read fails (EFBIG); 0 for no bound
+  int inputFd = -1;                        // when set: read these bytes, from their start, instead of files.config
 };
 
 // Reads files.config; a file that does not exist is first created from the
@@ -124,10 +126,15 @@ struct RewriteRequest {
   EntryKeeping keeping = EntryKeeping::TableOnly;  // which entries the result's content holds
   std::string_view setting = {};  // for SetValue: UI_Port, LogDirectoryPath or CUPS_ConfigPath
   std::string_view value = {};    // and its new value
+  int inputFd = -1;               // when set: rewrite these bytes, from their start, instead of files.config
 };
 
 // Takes the rewritten bytes, in order; returns 0, or -1 after reporting.
 using ByteSink = std::function<int(std::string_view)>;
+
+// A descriptor of its own for the bytes of fd (inputFd), at their start;
+// invalid after reporting a failure.
+FileDescriptor reopenFromStart(const ConfigFiles& files, int fd);
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                             const ByteSink& output);
