@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "cli/cli_fixture.h"
+#include "support/syslog_capture.h"
 
 namespace zorv::test {
 namespace {
@@ -145,6 +146,50 @@ TEST_F(BatchTest, DryRunShowsOneDiffAndStandardInputIsRead) {
   const RunResult missing = run({"--batch", file("none")});
   EXPECT_EQ(missing.status, 3);
   EXPECT_EQ(missing.err, "zorvadmin: cannot open " + file("none") + ": No such file or directory\n");
+}
+
+// The lines of a batch are the lines its single commands log, one per
+// change that changes something; a refused batch logs one refusal.
+TEST_F(BatchTest, LogsWhatTheSingleCommandsLog) {
+  const std::string before = configWith(cupsRoot(), block("Q2", "/dev/usb/lp1") + block("Q3", "/dev/null"));
+  const auto texts = [](const SyslogRun& logged, const std::string& config) {
+    std::vector<std::string> out;
+    for (const std::string& raw : logged.messages) {
+      std::string text = parseSyslogMessage(raw).value_or(SyslogMessage{}).text;
+      for (std::size_t at; (at = text.find(config)) != std::string::npos;) text.replace(at, config.size(), "CONF");
+      out.push_back(text);
+    }
+    return out;
+  };
+  const std::vector<Args> singles = {{"-p", "Q1", "-o", "/dev/null"}, {"-x", "Q2"}, {"-p", "Q3", "-o", "/dev/null"},
+                                     {"--set", "UI_Port", "59788"}};
+  TempDir one;
+  writeFile(one.file("zorv.conf"), before);
+  std::vector<std::string> expected;
+  try {
+    for (const Args& args : singles) {
+      Args command{zorvadminPath(), "--quiet"};
+      command.insert(command.end(), args.begin(), args.end());
+      for (const std::string& text : texts(runCapturingSyslog(command, runEnv({{"ZORV_CONF", one.file("zorv.conf")}})),
+                                           one.file("zorv.conf"))) {
+        expected.push_back(text);
+      }
+    }
+    writeConf(before);
+    writeFile(file("batch"), "add Q1 /dev/null\nremove Q2\nadd Q3 /dev/null\nset UI_Port 59788\n");
+    const SyslogRun batch = runCapturingSyslog({zorvadminPath(), "--quiet", "--batch", file("batch")}, runEnv({}));
+    EXPECT_EQ(batch.result.status, 0) << batch.result.err;
+    EXPECT_EQ(expected.size(), 3u);
+    EXPECT_EQ(texts(batch, conf()), expected);
+    writeFile(file("batch"), "remove Q1\nadd Q4 /dev/null\n");
+    const SyslogRun refused = runCapturingSyslog({zorvadminPath(), "--batch", file("batch")}, runEnv({}));
+    EXPECT_EQ(refused.result.status, 2);
+    EXPECT_EQ(texts(refused, conf()),
+              std::vector<std::string>{"root (uid 0) could not make the changes of " + file("batch") +
+                                       " in CONF: " + file("batch") + ":2: the CUPS scheduler knows no queue Q4; nothing changed"});
+  } catch (const std::runtime_error& error) {
+    GTEST_SKIP() << error.what();
+  }
 }
 
 }  // namespace
