@@ -55,7 +55,8 @@ RewriteRequest requestFor(const AdminContext& context, const std::string& spelle
   request.queue = spelled;
   request.devicePath = context.devicePath;
   request.fileHasBlock = read.blockFound;
-  request.keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
+  // A real change's listing is read from the new file; a preview's comes from here.
+  request.keeping = options.tsv && options.dryRun ? EntryKeeping::All : EntryKeeping::TableOnly;
   return request;
 }
 
@@ -99,13 +100,31 @@ RunKind kindOf(const AdminContext& context, const LongOptions& options) {
   return options.dryRun ? RunKind::Preview : RunKind::Change;
 }
 
-int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files) {
+// The listing for scripts of the file itself (a listing, or a change's
+// result read again under its lock) is printed as it is read, whatever the
+// file's size; a preview's comes from the rewrite it shows.
+bool streamsListing(const LongOptions& options) { return options.tsv && !options.dryRun; }
+
+EntryStream streamInto(TsvListing& listing, const AskedQueues& queues) {
+  return {[&listing](const ConfigSettings& settings) { listing.settings(settings); },
+          [&listing, &queues](const PrinterEntry& entry) { listing.entry(entry, queues.asked(entry.spooler.view())); }};
+}
+
+// applied: the change is made (or needs none), so a later failure does not refuse it.
+int runCommand(const AdminContext& context, const LongOptions& options, const ConfigFiles& files, bool& applied) {
   if (const int status = checkOperands(context); status != kExitOk) return status;
   if (checkLinksFollowed(files) != 0) return kExitFileError;
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   LockedReadRequest request{kindOf(context, options), keeping, context.printerName, {}};
+  TsvListing tsv;
+  const EntryStream stream = streamInto(tsv, queues);
+  if (context.command == AdminCommand::List) {
+    if (streamsListing(options)) request.stream = &stream;
+  } else {
+    request.keepsNoEntries = options.tsv;  // a change lists the rewrite's entries, or the new file's
+  }
   // Which printer the device path leads to: asked before the lock, too;
   // then the refusals that need only the scheduler's answer.
   if (context.command == AdminCommand::Add) {
@@ -123,10 +142,18 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
     if (const int failed = applyChange(context, options, files, queues, locked.read, shown); failed != kExitOk) {
       return failed;
     }
+    applied = !options.dryRun;
     if (context.command == AdminCommand::Remove && !locked.read.blockFound) noteNothingToRemove(context, files);
     if (options.quiet) return kExitOk;
   }
-  printResult(shown, queues.state(), options.tsv);
+  if (!streamsListing(options)) {
+    printResult(shown, queues.state(), options.tsv);
+    return kExitOk;
+  }
+  if (context.command != AdminCommand::List) {
+    if (const int failed = streamConfig(files, queues, shown.settings, stream); failed != kExitOk) return failed;
+  }
+  tsv.finish();
   return kExitOk;
 }
 
@@ -134,9 +161,11 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
 
 int runClassic(const AdminContext& context, const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
-  const int status = runCommand(context, options, files);
+  bool applied = false;
+  const int status = runCommand(context, options, files, applied);
   // What a preview would not have done is not worth a line.
-  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !commitFailureLogged()) {
+  if (status != kExitOk && context.command != AdminCommand::List && !options.dryRun && !applied &&
+      !commitFailureLogged()) {
     logRefusedChange(context, files.config, status);
   }
   return status;

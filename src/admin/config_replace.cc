@@ -89,9 +89,11 @@ int exitStatusFor(PassResult result) {
 int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                          Replacing replacing, ConfigContent& shown, const ChangeLines& lines) {
   if (replacing == Replacing::Replace) return replaceWithRewrite(files, request, queues, shown, lines);
+  // Only a preview shows the bytes: a change that changes nothing keeps none.
   std::string content;
-  ConfigRead rewrite = rewriteConfig(files, request, queues, [&content](std::string_view bytes) {
-    content += bytes;
+  const bool shows = replacing == Replacing::Preview;
+  ConfigRead rewrite = rewriteConfig(files, request, queues, [&content, shows](std::string_view bytes) {
+    if (shows) content += bytes;
     return 0;
   });
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);

@@ -103,7 +103,18 @@ int commitEditList(const ConfigFiles& files, const EditList& list, const LongOpt
   if (options.quiet) return kExitOk;
   ConfigContent& shown = locked.read.content;
   for (std::size_t i = 0; i < list.edits.size(); ++i) showEdit(shown, list.edits[i], plan.outcomes[i], keeping);
-  printResult(shown, queues.state(), options.tsv);
+  if (!options.tsv || options.dryRun) {
+    printResult(shown, queues.state(), options.tsv);
+    return kExitOk;
+  }
+  // The listing for scripts of a change is the new file's, read again
+  // under the lock as it is printed, whatever its size.
+  TsvListing tsv;
+  const EntryStream stream = {
+      [&tsv](const ConfigSettings& settings) { tsv.settings(settings); },
+      [&tsv, &queues](const PrinterEntry& entry) { tsv.entry(entry, queues.asked(entry.spooler.view())); }};
+  if (const int status = streamConfig(files, queues, shown.settings, stream); status != kExitOk) return status;
+  tsv.finish();
   return kExitOk;
 }
 

@@ -21,7 +21,9 @@ struct EditList {
 
 // Plans list over the file locked.read has read, then previews (--dry-run),
 // leaves every file as it is (nothing changes), or commits; then the
-// listing unless --quiet. Returns the exit status after any message.
+// listing unless --quiet: from locked.read's entries, or, for --tsv without
+// --dry-run, from the new file as it is read again (the read under the lock
+// then needs to keep no entries). Returns the exit status after any message.
 int commitEditList(const ConfigFiles& files, const EditList& list, const LongOptions& options, AskedQueues& queues,
                    LockedRead& locked);
 

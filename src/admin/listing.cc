@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <initializer_list>
+#include <span>
 #include <string>
 
 #include "io/escaping.h"
@@ -42,55 +43,88 @@ void printTsvRecord(std::FILE* out, std::initializer_list<std::string_view> fiel
   std::fprintf(out, "\n");
 }
 
-const char* queueState(const PrinterEntry& entry, const SchedulerState& scheduler) {
-  if (!entry.unknownQueue) return "ok";
-  return scheduler.asked(entry.spooler.view()) ? "unknown-queue" : "unchecked";
+// A batch this large takes a few megabytes while it waits.
+constexpr std::size_t kBatchEntries = 16384;
+
+// The spooler columns of entries from one pass over printersConf; -1 with
+// errno set, and the entries as they were, when it cannot be read.
+int fillColumns(const std::string& printersConf, std::span<PrinterEntry> entries) {
+  SpoolerColumns columns;
+  for (const PrinterEntry& entry : entries) {
+    columns[foldedQueueName(entry.spooler.view())] = DeviceUriParts{entry.backend, entry.fifoPath};
+  }
+  if (scanSpoolerConfig(printersConf, columns) != 0) return -1;
+  for (PrinterEntry& entry : entries) {
+    const DeviceUriParts& parts = columns[foldedQueueName(entry.spooler.view())];
+    entry.backend = parts.backend;
+    entry.fifoPath = parts.fifoPath;
+  }
+  return 0;
+}
+
+// Unreadable like a missing file, but worth a word: it is not a file at all.
+void reportUnreadable(const std::string& printersConf) {
+  if (errno == kNotRegularFile) reportFileError("read", printersConf);
 }
 
 }  // namespace
 
 void fillSpoolerColumns(ConfigContent& content, std::size_t rows) {
-  const std::size_t filled = std::min(rows, content.entries.size());
-  SpoolerColumns columns;
-  for (std::size_t i = 0; i < filled; ++i) {
-    const PrinterEntry& entry = content.entries[i];
-    columns[foldedQueueName(entry.spooler.view())] = DeviceUriParts{entry.backend, entry.fifoPath};
-  }
   const std::string path = printersConfPath(content.settings.cupsConfigPath.view());
-  if (scanSpoolerConfig(path, columns) != 0) {
-    // Unreadable like a missing file, but worth a word: it is not a file at all.
-    if (errno == kNotRegularFile) reportFileError("read", path);
-    return;
-  }
-  for (std::size_t i = 0; i < filled; ++i) {
-    PrinterEntry& entry = content.entries[i];
-    const DeviceUriParts& parts = columns[foldedQueueName(entry.spooler.view())];
-    entry.backend = parts.backend;
-    entry.fifoPath = parts.fifoPath;
-  }
+  const std::size_t filled = std::min(rows, content.entries.size());
+  if (fillColumns(path, std::span(content.entries).first(filled)) != 0) reportUnreadable(path);
 }
 
 void printResult(ConfigContent& content, const SchedulerState& scheduler, bool tsv) {
-  fillSpoolerColumns(content, tsv ? content.entries.size() : kMaxEntries);
   if (tsv) {
     printTsvListing(content, scheduler);
-  } else {
-    printListing(content, scheduler);
+    return;
   }
+  fillSpoolerColumns(content, kMaxEntries);
+  printListing(content, scheduler);
 }
 
 void printTsvListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out) {
-  const ConfigSettings& settings = content.settings;
-  printTsvRecord(out, {"setting", "CUPS_ConfigPath", settings.cupsConfigPath.view()});
-  printTsvRecord(out, {"setting", "LogDirectoryPath", settings.logDirectoryPath.view()});
-  printTsvRecord(out, {"setting", "UI_Port", settings.uiPortText.view()});
-  for (const PrinterEntry& entry : content.entries) {
-    if (entry.state == EntryState::Deleted) continue;  // no longer in the file
+  TsvListing listing(out);
+  listing.settings(content.settings);
+  for (const PrinterEntry& entry : content.entries) listing.entry(entry, scheduler.asked(entry.spooler.view()));
+  listing.finish();
+}
+
+void TsvListing::settings(const ConfigSettings& settings) {
+  printersConf_ = printersConfPath(settings.cupsConfigPath.view());
+  printTsvRecord(out_, {"setting", "CUPS_ConfigPath", settings.cupsConfigPath.view()});
+  printTsvRecord(out_, {"setting", "LogDirectoryPath", settings.logDirectoryPath.view()});
+  printTsvRecord(out_, {"setting", "UI_Port", settings.uiPortText.view()});
+}
+
+void TsvListing::entry(const PrinterEntry& entry, bool asked) {
+  if (entry.state == EntryState::Deleted) return;  // no longer in the file
+  waiting_.push_back(entry);
+  states_.push_back(!entry.unknownQueue ? "ok" : asked ? "unknown-queue" : "unchecked");
+  if (waiting_.size() == kBatchEntries) flush();
+}
+
+void TsvListing::finish() {
+  // printers.conf is looked at even for no entries, as it always was.
+  if (!scanned_ || !waiting_.empty()) flush();
+}
+
+void TsvListing::flush() {
+  if (!scanFailed_ && fillColumns(printersConf_, waiting_) != 0) {
+    scanFailed_ = true;
+    reportUnreadable(printersConf_);
+  }
+  scanned_ = true;
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    const PrinterEntry& entry = waiting_[i];
     // The listing's 15 spaces stand for "nothing found"; scripts get nothing.
     const std::string_view fifoPath = entry.fifoPath == kNoFifoPath ? "" : entry.fifoPath.view();
-    printTsvRecord(out, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(), fifoPath,
-                         queueState(entry, scheduler)});
+    printTsvRecord(out_, {"entry", entry.spooler.view(), entry.devicePath.view(), entry.backend.view(), fifoPath,
+                          states_[i]});
   }
+  waiting_.clear();
+  states_.clear();
 }
 
 void printListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out) {

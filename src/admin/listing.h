@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdio>
-#include <set>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/config_pass.h"
 
@@ -20,9 +21,9 @@ void fillSpoolerColumns(ConfigContent& content, std::size_t rows);
 // "unknown-queue": the scheduler did not say so.
 struct SchedulerState {
   bool reached = true;
-  std::set<std::string> unasked;  // folded names
+  std::function<bool(std::string_view)> answered;  // null: every name was asked about
 
-  bool asked(std::string_view queue) const { return reached && unasked.count(foldedQueueName(queue)) == 0; }
+  bool asked(std::string_view queue) const { return reached && (!answered || answered(queue)); }
 };
 
 // The listing of content with the spooler's columns filled in: the
@@ -39,5 +40,28 @@ std::string tsvField(std::string_view field);
 // The listing for scripts: tab-separated records of the settings, then one
 // per block of the file in file order, no padding, no 16-row limit.
 void printTsvListing(const ConfigContent& content, const SchedulerState& scheduler, std::FILE* out = stdout);
+
+// The same records printed as a read meets the blocks. Entries wait in
+// batches, so that printers.conf is read once a batch for their spooler
+// columns and memory stays bounded whatever the file's size.
+class TsvListing {
+ public:
+  explicit TsvListing(std::FILE* out = stdout) : out_(out) {}
+
+  void settings(const ConfigSettings& settings);
+  // asked: the scheduler was asked about the entry's queue (SchedulerState::asked).
+  void entry(const PrinterEntry& entry, bool asked);
+  void finish();
+
+ private:
+  void flush();
+
+  std::FILE* out_;
+  std::string printersConf_;
+  std::vector<PrinterEntry> waiting_;
+  std::vector<const char*> states_;  // of the waiting entries' queues
+  bool scanned_ = false;
+  bool scanFailed_ = false;  // the later batches go without the columns, too
+};
 
 }  // namespace zorv

@@ -1,6 +1,7 @@
 #include "admin/locked_read.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "admin/config_replace.h"
 #include "admin/run.h"
@@ -24,31 +25,73 @@ bool exists(const std::string& path) {
 void AskedQueues::ask(const std::vector<std::string>& names) {
   scheduler_.lookUp(names);
   for (const std::string& name : names) asked_.insert(foldedQueueName(name));
+  everyName_ = everyName_ || names.size() >= kMaxNamesAsked;
+}
+
+bool AskedQueues::answered(std::string_view queue) const {
+  return asked_.count(foldedQueueName(queue)) != 0 || (everyName_ && scheduler_.answers(queue));
 }
 
 bool AskedQueues::knows(std::string_view queue) {
-  if (asked_.count(foldedQueueName(queue)) != 0) return scheduler_.knows(queue);
-  missed_.emplace_back(queue);
-  everMissed_.insert(foldedQueueName(queue));
+  if (answered(queue)) return scheduler_.knows(queue);
+  if (missedFolded_.size() < kMaxNamesAsked && missedFolded_.insert(foldedQueueName(queue)).second) {
+    missed_.emplace_back(queue);
+  }
   return false;
 }
 
 SchedulerState AskedQueues::state() const {
-  SchedulerState state{scheduler_.reachable(), {}};
-  for (const std::string& folded : everMissed_) {
-    if (asked_.count(folded) == 0) state.unasked.insert(folded);
-  }
-  return state;
+  return {scheduler_.reachable(), [this](std::string_view queue) { return answered(queue); }};
 }
 
 std::vector<std::string> AskedQueues::takeMissed() {
   std::vector<std::string> missed;
   missed.swap(missed_);
+  missedFolded_.clear();
   return missed;
 }
 
+namespace {
+
+// input is open: nothing is printed of a file that cannot be opened.
+int readStream(const ConfigFiles& files, AskedQueues& queues, const ConfigSettings& settings,
+               const EntryStream& stream, int input) {
+  stream.settings(settings);
+  PassObserver observer;
+  observer.entry = stream.entry;
+  return exitStatusFor(
+      readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer, 0, input}).result);
+}
+
+// One read under the lock, from input, which it opens.
+int readOnce(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, FileDescriptor& input,
+             LockedRead& out) {
+  const bool createsNothing = request.kind == RunKind::Preview || request.kind == RunKind::Read;
+  const MissingFile missing = createsNothing ? MissingFile::IsAnError : MissingFile::CreateDefault;
+  input = openConfigInput(files, missing);
+  if (!input.valid()) return kExitFileError;
+  PassObserver keepNothing;
+  keepNothing.entry = [](const PrinterEntry&) {};
+  const PassObserver* observer = request.keepsNoEntries || request.stream != nullptr ? &keepNothing : nullptr;
+  out.read = readConfig(files, queues, {request.keeping, missing, request.queue, observer, 0, input.get()});
+  return exitStatusFor(out.read.result);
+}
+
+// The same file again, from its start: what the stream gets is what the
+// last read saw, even without a lock.
+int streamAgain(const ConfigFiles& files, AskedQueues& queues, const LockedRead& read, const EntryStream& stream,
+                int input) {
+  if (::lseek(input, 0, SEEK_SET) != 0) {
+    reportFileError("read", files.config);
+    return kExitFileError;
+  }
+  return readStream(files, queues, read.read.content.settings, stream, input);
+}
+
+}  // namespace
+
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {
-  std::vector<std::string> names = queueNamesIn(files, request.keeping);
+  std::vector<std::string> names = queueNamesIn(files, request.keeping, kMaxNamesAsked);
   if (!request.queue.empty()) names.emplace_back(request.queue);
   names.insert(names.end(), request.moreQueues.begin(), request.moreQueues.end());
   const bool preview = request.kind == RunKind::Preview;
@@ -71,12 +114,19 @@ int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedRea
          removeLeftovers(files.config, files.newFile, files.backupTemporary) != 0)) {
       return kExitFileError;
     }
-    const MissingFile missing = preview || readOnly ? MissingFile::IsAnError : MissingFile::CreateDefault;
-    out.read = readConfig(files, queues, {request.keeping, missing, request.queue, nullptr});
-    if (out.read.result != PassResult::Ok) return exitStatusFor(out.read.result);
+    FileDescriptor input;
+    if (const int status = readOnce(files, queues, request, input, out); status != kExitOk) return status;
     names = queues.takeMissed();
-    if (names.empty() || attempt == kMaxReads) return kExitOk;
+    if (!names.empty() && attempt < kMaxReads) continue;
+    return request.stream == nullptr ? kExitOk : streamAgain(files, queues, out, *request.stream, input.get());
   }
+}
+
+int streamConfig(const ConfigFiles& files, AskedQueues& queues, const ConfigSettings& settings,
+                 const EntryStream& stream) {
+  const FileDescriptor input = openConfigInput(files, MissingFile::IsAnError);
+  if (!input.valid()) return kExitFileError;
+  return readStream(files, queues, settings, stream, input.get());
 }
 
 }  // namespace zorv

@@ -26,19 +26,32 @@ class AskedQueues final : public QueueDirectory {
  public:
   explicit AskedQueues(CupsQueueDirectory& scheduler) : scheduler_(scheduler) {}
 
+  // kMaxNamesAsked names or more stand for a file of more names than are
+  // remembered: the list of every queue that they fetch answers them all.
   void ask(const std::vector<std::string>& names);
   bool knows(std::string_view queue) override;
+  // At most kMaxNamesAsked names.
   std::vector<std::string> takeMissed();
 
   CupsQueueDirectory& scheduler() { return scheduler_; }
   SchedulerState state() const;
+  // Whether an entry of queue that the scheduler did not know is listed as
+  // unknown rather than unchecked, as state() would tell it now.
+  bool asked(std::string_view queue) const { return scheduler_.reachable() && answered(queue); }
 
  private:
+  bool answered(std::string_view queue) const;
+
   CupsQueueDirectory& scheduler_;
   std::set<std::string> asked_;  // folded names
   std::vector<std::string> missed_;
-  std::set<std::string> everMissed_;  // folded names
+  std::set<std::string> missedFolded_;
+  bool everyName_ = false;  // a question of so many names was asked
 };
+
+// The names asked before the lock, at most: more than the scheduler is
+// asked one by one, so that it is asked for every queue at once.
+constexpr std::size_t kMaxNamesAsked = 4096;
 
 struct LockedRead {
   FileDescriptor lock;  // held until the run ends; invalid for a preview
@@ -51,6 +64,13 @@ struct LockedRead {
 // error. Change: -p or -x. Preview: --dry-run.
 enum class RunKind { List, Read, Change, Preview };
 
+// Where a listing of any size gets its entries instead of holding them:
+// the file's settings first, then each block in file order.
+struct EntryStream {
+  std::function<void(const ConfigSettings&)> settings;
+  std::function<void(const PrinterEntry&)> entry;
+};
+
 struct LockedReadRequest {
   RunKind kind = RunKind::List;
   EntryKeeping keeping = EntryKeeping::TableOnly;
@@ -58,6 +78,10 @@ struct LockedReadRequest {
   // Runs after the first questions, before the lock and the read: an exit
   // status other than 0 ends the run there, so a refusal creates nothing.
   std::function<int()> onceAsked;
+  bool keepsNoEntries = false;  // the read's content holds none
+  // Gets the last read's settings, then its entries from one more read of
+  // the same open file: nothing of a read that is then repeated.
+  const EntryStream* stream = nullptr;
   std::vector<std::string> moreQueues = {};  // asked about too, in the same request (a batch's)
 };
 
@@ -66,5 +90,10 @@ struct LockedReadRequest {
 // interrupted backup before a change, and reads. 0, or the exit status of a
 // failure already reported.
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out);
+
+// Reads files.config as it now stands into stream, with settings (a
+// change's result, read again under the change's lock).
+int streamConfig(const ConfigFiles& files, AskedQueues& queues, const ConfigSettings& settings,
+                 const EntryStream& stream);
 
 }  // namespace zorv

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <set>
 #include <string>
@@ -54,40 +55,54 @@ std::string targetOf(const PrinterEntry& entry, const std::vector<PrinterDevice>
   return stable == path ? std::string() : stable;
 }
 
+// The moves, found as the read under the lock meets each entry, so that no
+// more than the listing's entries are held whatever the file's size.
+struct Migration {
+  const std::vector<PrinterDevice>* devices = nullptr;
+  CupsQueueDirectory* scheduler = nullptr;
+  std::deque<std::string> owned;  // the edits' strings, which stay where they are
+  std::set<std::string> moved;    // folded queues
+  EditList list;
+  std::vector<PrinterEntry> listed;
+  std::size_t listedMax = 0;
+
+  void meet(const PrinterEntry& entry) {
+    if (listed.size() < listedMax) listed.push_back(entry);
+    if (entry.devicePathLine == 0 || moved.count(foldedQueueName(entry.spooler.view())) != 0) return;
+    std::string target = targetOf(entry, *devices);
+    if (target.empty()) return;
+    moved.insert(foldedQueueName(entry.spooler.view()));
+    ConfigEdit edit;
+    edit.queue = owned.emplace_back(scheduler->spelling(entry.spooler.view()));
+    edit.device = owned.emplace_back(std::move(target));
+    list.edits.push_back(edit);
+    list.labels.push_back(std::string(entry.spooler.view()) + ": ");
+  }
+};
+
 int migrateUnderLock(const LongOptions& options, const ConfigFiles& files) {
-  CupsQueueDirectory scheduler;
-  AskedQueues queues(scheduler);
-  // Every entry moves, not only the table's; the listing shows the table.
-  LockedReadRequest request{options.dryRun ? RunKind::Preview : RunKind::Change, EntryKeeping::All, {}, {}, {}};
-  LockedRead locked;
-  if (const int status = readUnderLock(files, queues, request, locked); status != kExitOk) return status;
   const PrinterDeviceScan scan = findPrinterDevices();
   if (scan.error != 0) {
     reportProblem("cannot survey the printer devices: %s; nothing changed", std::strerror(scan.error));
     return kExitFileError;
   }
-  std::vector<std::string> owned;  // the edits' strings
-  owned.reserve(2 * locked.read.content.entries.size());
-  std::set<std::string> moved;  // folded queues
-  EditList list;
-  for (const PrinterEntry& entry : locked.read.content.entries) {
-    if (entry.devicePathLine == 0 || moved.count(foldedQueueName(entry.spooler.view())) != 0) continue;
-    std::string target = targetOf(entry, scan.devices);
-    if (target.empty()) continue;
-    moved.insert(foldedQueueName(entry.spooler.view()));
-    owned.push_back(scheduler.spelling(entry.spooler.view()));
-    ConfigEdit edit;
-    edit.queue = owned.back();
-    owned.push_back(std::move(target));
-    edit.device = owned.back();
-    list.edits.push_back(edit);
-    list.labels.push_back(std::string(entry.spooler.view()) + ": ");
-  }
-  if (!options.tsv) {
-    std::vector<PrinterEntry>& entries = locked.read.content.entries;
-    if (entries.size() > static_cast<std::size_t>(kMaxEntries)) entries.resize(kMaxEntries);
-  }
-  return commitEditList(files, list, options, queues, locked);
+  CupsQueueDirectory scheduler;
+  AskedQueues queues(scheduler);
+  Migration migration;
+  migration.devices = &scan.devices;
+  migration.scheduler = &scheduler;
+  // A preview for scripts lists every entry; a change's listing for scripts
+  // is read from the new file.
+  migration.listedMax = options.tsv ? (options.dryRun ? SIZE_MAX : 0) : static_cast<std::size_t>(kMaxEntries);
+  const EntryStream stream = {[](const ConfigSettings&) {},
+                              [&migration](const PrinterEntry& entry) { migration.meet(entry); }};
+  // Every entry may move, not only the table's: every name is asked about.
+  LockedReadRequest request{options.dryRun ? RunKind::Preview : RunKind::Change, EntryKeeping::All, {}, {}, {}};
+  request.stream = &stream;
+  LockedRead locked;
+  if (const int status = readUnderLock(files, queues, request, locked); status != kExitOk) return status;
+  locked.read.content.entries = std::move(migration.listed);
+  return commitEditList(files, migration.list, options, queues, locked);
 }
 
 }  // namespace

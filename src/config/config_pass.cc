@@ -12,10 +12,8 @@
 #include "io/line_io.h"
 
 namespace zorv {
-namespace {
 
-// Opens the configuration for reading, first creating it from the default
-// when it does not exist and that is asked for. Anything else is a file error.
+// Anything but a missing file that may be created is a file error.
 FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
   FileDescriptor input = openForReading(files.config);
   if (input.valid()) return input;
@@ -28,6 +26,8 @@ FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing) {
   if (!input.valid()) reportFileError("open", files.config);
   return input;
 }
+
+namespace {
 
 // maxBytes, when not 0, bounds a file that never ends.
 PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std::uint64_t maxBytes = 0) {
@@ -76,15 +76,16 @@ const char* statusWord(const PrinterEntry& entry) {
 namespace {
 
 ConfigRead runPass(const ConfigFiles& files, QueueDirectory& queues, PassSetup setup, MissingFile missing,
-                   std::uint64_t maxBytes, int inputFd) {
+                   std::uint64_t maxBytes, int given = -1) {
   ConfigRead read;
-  FileDescriptor input = inputFd >= 0 ? reopenFromStart(files, inputFd) : openConfigInput(files, missing);
-  if (!input.valid()) {
+  FileDescriptor opened;
+  if (given < 0) opened = openConfigInput(files, missing);
+  if (given < 0 && !opened.valid()) {
     read.result = PassResult::FileError;
     return read;
   }
   ConfigPass pass(files, queues, std::move(setup));
-  read.result = readThrough(files, input.get(), pass, maxBytes);
+  read.result = readThrough(files, given < 0 ? opened.get() : given, pass, maxBytes);
   read.content = std::move(pass.content());
   read.blockFound = pass.blockFound();
   read.queueBlocks = std::move(pass.queueBlocks());
@@ -98,7 +99,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
   setup.keeping = options.keeping;
   setup.queue = options.queue;
   setup.observer = options.observer;
-  return runPass(files, queues, std::move(setup), options.missing, options.maxBytes, options.inputFd);
+  return runPass(files, queues, std::move(setup), options.missing, options.maxBytes, options.input);
 }
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
@@ -110,7 +111,10 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
   setup.queue = request.queue;
   setup.request = request;
   setup.output = output;
-  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, request.inputFd);
+  if (request.inputFd < 0) return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0);
+  const FileDescriptor input = reopenFromStart(files, request.inputFd);
+  if (!input.valid()) return ConfigRead{PassResult::FileError, {}, false, {}};
+  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, input.get());
 }
 
 namespace {

@@ -101,8 +101,12 @@ struct ReadOptions {
   std::string_view queue;                  // the queue whose block blockFound tells of
   const PassObserver* observer = nullptr;  // null: findings are not noted, entries are kept in content
   std::uint64_t maxBytes = 0;              // past this many bytes the read fails (EFBIG); 0 for no bound
-  int inputFd = -1;                        // when set: read these bytes, from their start, instead of files.config
+  int input = -1;  // an open configuration (openConfigInput), read from where it stands; -1: files.config
 };
+
+// Opens files.config for a read, first creating it from the default when
+// it does not exist and that is asked for; invalid after reporting why not.
+FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing);
 
 // Reads files.config; a file that does not exist is first created from the
 // default when asked. Every kept block's queue is looked up in queues.

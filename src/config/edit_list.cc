@@ -97,9 +97,15 @@ EditPlan planEdits(const ConfigFiles& files, const std::vector<ConfigEdit>& edit
     const ConfigEdit& edit = edits[i];
     AnyQueue anyQueue;
     const std::string_view queue = edit.mode == RewriteMode::SetValue ? std::string_view() : edit.queue;
+    const FileDescriptor input = current.valid() ? reopenFromStart(files, current.get()) : FileDescriptor();
+    if (current.valid() && !input.valid()) {
+      plan.result = PassResult::FileError;
+      plan.refusedEdit = i;
+      return plan;
+    }
     const ConfigRead read = readConfig(files, anyQueue,
                                        {EntryKeeping::TableOnly, MissingFile::IsAnError, queue, &keepNothing, 0,
-                                        current.valid() ? current.get() : -1});
+                                        input.valid() ? input.get() : -1});
     plan.result = read.result;
     plan.refusedEdit = i;
     if (read.result != PassResult::Ok) return plan;

@@ -28,6 +28,10 @@ bool CupsQueueDirectory::answeredFor(const std::string& folded) const {
   return everyQueue_ || asked_.count(folded) != 0;
 }
 
+bool CupsQueueDirectory::answers(std::string_view queue) const {
+  return stopped() || answeredFor(foldedQueueName(queue));
+}
+
 void CupsQueueDirectory::ask(SchedulerQuestion question) {
   if (!clockStarted_) {
     deadline_ = std::chrono::steady_clock::now() + budget_;

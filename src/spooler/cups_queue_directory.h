@@ -45,6 +45,10 @@ class CupsQueueDirectory final : public QueueDirectory {
   // False once a lookup could not be answered by the scheduler.
   bool reachable() const { return !unreachableReported_; }
 
+  // Whether knows(queue) answers without a new request: the name was asked
+  // about, every queue was fetched, or the scheduler is not asked again.
+  bool answers(std::string_view queue) const;
+
  private:
   // Destinations by folded name, each built once per answer.
   using Spellings = std::unordered_map<std::string, std::string>;

@@ -488,7 +488,9 @@ TEST_F(DevicesTest, StableNamesMigrateAsOneChange) {
   EXPECT_EQ(readConf(), after);
   struct stat first {};
   ::stat(conf().c_str(), &first);
-  EXPECT_EQ(migrate({"--quiet", "--stable-names"}).status, 0);
+  const RunResult again = migrate({"--tsv", "--stable-names"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("\nentry\tZ4410\t" + idA + "\tusb\t"), std::string::npos) << again.out;
   struct stat second {};
   ::stat(conf().c_str(), &second);
   EXPECT_EQ(second.st_ino, first.st_ino);

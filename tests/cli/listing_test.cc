@@ -1,6 +1,12 @@
 // The listing, the usage text, the root check and the option quirks, seen
 // through the real binary.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <stdexcept>
+
 #include "cli/cli_fixture.h"
+#include "support/syslog_capture.h"
 
 namespace zorv::test {
 namespace {
@@ -92,6 +98,78 @@ TEST_F(ListingTest, EntriesWithoutSpoolerDataShowFifteenSpaces) {
   EXPECT_EQ(run({"-o", "x"}).out,
             listing("/nonexistent/", "None", 59787,
                     {{"Q2", "", kNoFifo, "/dev/usb/lp2", ""}, {"NoSuchQueue", "", kNoFifo, "", "invalid Spool Name"}}));
+}
+
+
+// The listing for scripts goes out in batches of 16,384 entries: a queue
+// in a later batch still gets its columns, and a printers.conf that is no
+// file is said once.
+TEST_F(ListingTest, TsvPastOneBatchKeepsTheColumnsAndSaysAnUnreadablePrintersConfOnce) {
+  constexpr int kBlocks = 20000;
+  std::string blocks;
+  for (int i = 0; i < kBlocks; ++i) blocks += "<Printer X" + std::to_string(i) + ">\nDevicePath /dev/x\n</Printer>\n";
+  blocks += "<Printer Q1>\nDevicePath /dev/null\n</Printer>\n";
+  const std::string fifoDir = file("cups") + "/";
+  ASSERT_EQ(::mkdir(fifoDir.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo((fifoDir + "printers.conf").c_str(), 0644), 0);
+  const struct {
+    std::string cupsDir, lastLine, err;
+  } cases[] = {
+      {cupsRoot(), "entry\tQ1\t/dev/null\tzorv\t/var/run/zorv/Q1.fifo\tok\n", ""},
+      {fifoDir, "entry\tQ1\t/dev/null\t\t\tok\n", "zorvadmin: cannot read " + fifoDir + "printers.conf: not a regular file\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cupsDir);
+    writeConf(configWith(c.cupsDir, blocks));
+    const RunResult result = run({"--tsv"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 3 + kBlocks + 1);
+    EXPECT_EQ(result.out.find("entry\tX0\t/dev/x\t\t\tunknown-queue\n"), result.out.find("\nentry\t") + 1);
+    EXPECT_EQ(result.out.substr(result.out.size() - c.lastLine.size()), c.lastLine);
+  }
+}
+
+// A read that fails while the listing streams ends the run with status 3
+// and leaves what went out before; a change's listing, read from the new
+// file, fails after the change: the change stands and its line is the only one.
+TEST_F(ListingTest, TsvStreamFailuresEndTheRunAndAChangeStaysMade) {
+  const std::string c = conf();
+  const std::string blocks = "<Printer Q1>\nDevicePath /dev/null\n</Printer>\n";
+  const std::string settings = "setting\tCUPS_ConfigPath\t" + cupsRoot() + "\nsetting\tLogDirectoryPath\t\nsetting\tUI_Port\t59787\n";
+  // The listing reads the file before the lock, under it, then seeks back
+  // and reads it again (reads 5 and 6); -x opens it a sixth time to list it.
+  const struct {
+    std::vector<std::string> args;
+    std::string injected, out, message, after, logged;
+  } cases[] = {
+      {{"--tsv"}, "lseek:error=EIO:when=1", "", "cannot read " + c + ": Input/output error", configWith(cupsRoot(), blocks), ""},
+      {{"--tsv"}, "read:error=EIO:when=5", settings, "cannot read " + c + ": Input/output error",
+       configWith(cupsRoot(), blocks), ""},
+      {{"--tsv", "-x", "Q1"}, "openat:error=EIO:when=6", "", "cannot open " + c + ": Input/output error",
+       configWith(cupsRoot()), "removed the entry of queue"},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.injected);
+    writeConf(configWith(cupsRoot(), blocks));
+    std::vector<std::string> command = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", c, "-e", "inject=" + t.injected,
+                                        zorvadminPath()};
+    command.insert(command.end(), t.args.begin(), t.args.end());
+    SyslogRun logged;
+    try {
+      logged = runCapturingSyslog(command, runEnv({}));
+    } catch (const std::runtime_error& error) {
+      GTEST_SKIP() << "no private /dev/log: " << error.what();
+    }
+    EXPECT_EQ(logged.result.status, 3);
+    EXPECT_EQ(logged.result.err, "zorvadmin: " + t.message + "\n");
+    EXPECT_EQ(logged.result.out, t.out);
+    EXPECT_EQ(readConf(), t.after);
+    ASSERT_EQ(logged.messages.size(), t.logged.empty() ? 0U : 1U);
+    if (!t.logged.empty()) {
+      EXPECT_NE(logged.messages.front().find(t.logged), std::string::npos) << logged.messages.front();
+    }
+  }
 }
 
 }  // namespace

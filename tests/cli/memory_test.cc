@@ -1,9 +1,11 @@
 // Memory and system calls that do not grow with the file: the questions
-// (--check, --tsv, --get, --devices) keep a bounded peak on a large file and
-// still answer in full; --check looks at each distinct device path once
-// and says once when it stops remembering queue names.
+// (--check, --tsv, --get, --devices) and a change's listing for scripts keep
+// a bounded peak on a large file and still answer in full; --check looks at
+// each distinct device path once and says once when it stops remembering
+// queue names.
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "cli/cli_fixture.h"
@@ -51,14 +53,15 @@ class MemoryTest : public CliTest {
   }
 };
 
-// A block of 100,000 unknown lines around its device path, 40,000 blocks,
+// A block of 100,000 unknown lines around its device path, 200,000 blocks,
 // 600,000 lines outside any section, and comments up to 30 MB.
 TEST_F(MemoryTest, QuestionsStayUnder64MegabytesOnALargeFile) {
 #ifdef ZORV_SANITIZED
   GTEST_SKIP() << "the sanitizer's shadow memory inflates the peak";
 #endif
   // Enough that 1.2's full records and held findings pass the bound.
-  constexpr int kBlocks = 40000, kJunk = 100000, kOutside = 600000;
+  constexpr int kBlocks = 200000, kJunk = 100000, kOutside = 600000;
+  const std::string last = "Q" + std::to_string(kBlocks - 1);
   // The long block comes first: lines of blocks past the table are not looked at.
   std::string text = "<Printer Long>\n";
   for (int i = 0; i < kJunk; ++i) text += (i == kJunk / 2 ? "DevicePath relative\n" : "junk\n");
@@ -75,6 +78,28 @@ TEST_F(MemoryTest, QuestionsStayUnder64MegabytesOnALargeFile) {
     std::function<void(const std::string&)> expectOutput;
   };
   const std::string path = conf();
+  // The listing for scripts, in full; the scheduler has Q1 to Q3.
+  const std::map<std::string, std::string> known = {
+      {"Q1", "zorv\t/var/run/zorv/Q1.fifo\tok"}, {"Q2", "parallel\t/dev/lp0\tok"}, {"Q3", "usb\t//Zorv/ZPR4410\tok"}};
+  const auto tsv = [&](const std::string& removed) {
+    std::string listed = "setting\tCUPS_ConfigPath\t" + cupsRoot() +
+                         "\nsetting\tLogDirectoryPath\t\nsetting\tUI_Port\t59787\nentry\tLong\trelative\t\t\tunknown-queue\n";
+    for (int i = 0; i < kBlocks; ++i) {
+      const std::string queue = "Q" + std::to_string(i);
+      const auto found = known.find(queue);
+      if (queue == removed) continue;
+      listed += "entry\t" + queue + "\t" + absent(i) + "\t" +
+                (found == known.end() ? "\t\tunknown-queue" : found->second) + "\n";
+    }
+    return listed;
+  };
+  const auto expectTsv = [&](const std::string& removed) {
+    return [&, removed](const std::string& out) {
+      const std::string expected = tsv(removed);
+      EXPECT_EQ(linesWith(out, "\n"), linesWith(expected, "\n"));
+      EXPECT_EQ(std::hash<std::string>{}(out), std::hash<std::string>{}(expected));
+    };
+  };
   const std::vector<Case> cases = {
       {{"--check", path}, 2, [&](const std::string& out) {
          EXPECT_EQ(linesWith(out, " does not exist\n"), kBlocks);
@@ -83,19 +108,21 @@ TEST_F(MemoryTest, QuestionsStayUnder64MegabytesOnALargeFile) {
          EXPECT_EQ(linesWith(out, "the device path \"relative\" of Long is not absolute\n"), 1);
          EXPECT_TRUE(inLineOrder(out, path));
        }},
-      {{"--tsv"}, 0, [&](const std::string& out) {
-         EXPECT_EQ(linesWith(out, "\n"), 3 + kBlocks + 1);
-         EXPECT_EQ(linesWith(out, "entry\tQ39999\t" + absent(39999) + "\t"), 1);
-       }},
-      {{"--get", "Q39999"}, 0, [&](const std::string& out) { EXPECT_EQ(out, absent(39999) + "\n"); }},
+      {{"--tsv"}, 0, expectTsv("")},
+      {{"--get", last}, 0, [&](const std::string& out) { EXPECT_EQ(out, absent(kBlocks - 1) + "\n"); }},
       {{"--devices"}, 0, [&](const std::string& out) { EXPECT_EQ(linesWith(out, " (" + file("absent/")), kBlocks); }},
       {{"--devices", "--tsv"}, 0, [&](const std::string& out) {
          EXPECT_EQ(linesWith(out, "\tabsent\n"), kBlocks + 1);
          EXPECT_EQ(linesWith(out, "entry\tLong\trelative\t\t\tabsent\n"), 1);
        }},
+      // A change that changes nothing, then one that does (last: the
+      // listing is the new file's, without Q2).
+      {{"--tsv", "-p", "Q1", "-o", absent(1)}, 0, expectTsv("")},
+      {{"--tsv", "-x", "Q2"}, 0, expectTsv("Q2")},
   };
   for (const Case& c : cases) {
-    const std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+    std::string what = c.args[0];
+    for (std::size_t i = 1; i < std::min<std::size_t>(c.args.size(), 3); ++i) what += " " + c.args[i];
     SCOPED_TRACE(what);
     RunResult result;
     const long peak = peakOf(c.args, result);
