@@ -92,7 +92,7 @@ int checkQueuesKnown(const Batch& batch, AskedQueues& queues) {
   return kExitOk;
 }
 
-int batchUnderLock(const Batch& batch, const LongOptions& options, const ConfigFiles& files) {
+int batchUnderLock(const Batch& batch, const LongOptions& options, const ConfigFiles& files, bool& changed) {
   CupsQueueDirectory scheduler;
   AskedQueues queues(scheduler);
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
@@ -120,14 +120,14 @@ int batchUnderLock(const Batch& batch, const LongOptions& options, const ConfigF
     list.edits.push_back(edit);
     list.labels.push_back(batch.label(change));
   }
-  return commitEditList(files, list, options, queues, locked);
+  return commitEditList(files, list, options, queues, locked, changed);
 }
 
-int batchChecked(Batch& batch, const LongOptions& options, const ConfigFiles& files) {
+int batchChecked(Batch& batch, const LongOptions& options, const ConfigFiles& files, bool& changed) {
   if (const int status = readBatchFile(options.batchFile, batch.changes); status != kExitOk) return status;
   if (const int status = checkBatch(batch); status != kExitOk) return status;
   if (checkLinksFollowed(files) != 0) return kExitFileError;
-  return batchUnderLock(batch, options, files);
+  return batchUnderLock(batch, options, files, changed);
 }
 
 }  // namespace
@@ -135,8 +135,9 @@ int batchChecked(Batch& batch, const LongOptions& options, const ConfigFiles& fi
 int runBatch(const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
   Batch batch{batchName(options.batchFile), {}};
-  const int status = batchChecked(batch, options, files);
-  if (status != kExitOk && !options.dryRun && !commitFailureLogged()) {
+  bool changed = false;
+  const int status = batchChecked(batch, options, files, changed);
+  if (status != kExitOk && !options.dryRun && !changed && !commitFailureLogged()) {
     logRefusal("%s could not make the changes of %s in %s: %s", invokingPerson().c_str(),
                auditQuoted(batch.name).c_str(), auditQuoted(files.config).c_str(), std::string(lastProblem()).c_str());
   }

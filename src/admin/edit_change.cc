@@ -91,7 +91,7 @@ int writePlan(const ConfigFiles& files, const EditList& list, const EditPlan& pl
 }  // namespace
 
 int commitEditList(const ConfigFiles& files, const EditList& list, const LongOptions& options, AskedQueues& queues,
-                   LockedRead& locked) {
+                   LockedRead& locked, bool& changed) {
   const EntryKeeping keeping = options.tsv ? EntryKeeping::All : EntryKeeping::TableOnly;
   const EditPlan plan = planEdits(files, list.edits, keeping);
   if (plan.result != PassResult::Ok) {
@@ -99,6 +99,7 @@ int commitEditList(const ConfigFiles& files, const EditList& list, const LongOpt
     return exitStatusFor(plan.result);
   }
   if (const int status = writePlan(files, list, plan, options, queues); status != kExitOk) return status;
+  changed = plan.changesAnything && !options.dryRun;
   noteEditsDoingNothing(list, plan, files.config);
   if (options.quiet) return kExitOk;
   ConfigContent& shown = locked.read.content;

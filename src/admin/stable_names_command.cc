@@ -80,7 +80,7 @@ struct Migration {
   }
 };
 
-int migrateUnderLock(const LongOptions& options, const ConfigFiles& files) {
+int migrateUnderLock(const LongOptions& options, const ConfigFiles& files, bool& changed) {
   const PrinterDeviceScan scan = findPrinterDevices();
   if (scan.error != 0) {
     reportProblem("cannot survey the printer devices: %s; nothing changed", std::strerror(scan.error));
@@ -102,7 +102,7 @@ int migrateUnderLock(const LongOptions& options, const ConfigFiles& files) {
   LockedRead locked;
   if (const int status = readUnderLock(files, queues, request, locked); status != kExitOk) return status;
   locked.read.content.entries = std::move(migration.listed);
-  return commitEditList(files, migration.list, options, queues, locked);
+  return commitEditList(files, migration.list, options, queues, locked, changed);
 }
 
 }  // namespace
@@ -110,8 +110,9 @@ int migrateUnderLock(const LongOptions& options, const ConfigFiles& files) {
 int runStableNames(const LongOptions& options) {
   const ConfigFiles files = configFilesFromEnvironment();
   int status = checkLinksFollowed(files) != 0 ? kExitFileError : kExitOk;
-  if (status == kExitOk) status = migrateUnderLock(options, files);
-  if (status != kExitOk && !options.dryRun && !commitFailureLogged()) {
+  bool changed = false;
+  if (status == kExitOk) status = migrateUnderLock(options, files, changed);
+  if (status != kExitOk && !options.dryRun && !changed && !commitFailureLogged()) {
     logRefusal("%s could not move the entries of %s to stable names: %s", invokingPerson().c_str(),
                auditQuoted(files.config).c_str(), std::string(lastProblem()).c_str());
   }

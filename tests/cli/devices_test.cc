@@ -428,6 +428,8 @@ TEST_F(DevicesTest, StableNamesMoveEveryMovableEntryAsOneChange) {
       {"a by-id name two printers claim moves to its by-path name", kOneUsbSerial,
        block("Z4410", "/dev/" + byId("ZPR4410", "U-1")) + block("Z2200", "/dev/usb/lp1"),
        block("Z4410", "/dev/" + byPath("2")) + block("Z2200", "/dev/" + byPath("3")), ""},
+      {"serials udev spells alike: the shared name moves to the port of the printer it leads to", kSanitised,
+       block("Z4410", "/dev/" + byId("ZPR4410", "A_1")), block("Z4410", "/dev/" + byPath("3")), ""},
       {"an absent device is left and named", kTwoOfOneModel, block("Gone", "/dev/usb/lp5") + block("Z4410", "/dev/usb/lp0"),
        block("Gone", "/dev/usb/lp5") + block("Z4410", idA), left("Gone", "/dev/usb/lp5", "leads to no printer present")},
       {"no serial: the by-path name", noSerial, block("Z4410", "/dev/usb/lp0"), block("Z4410", "/dev/" + byPath("4")), ""},
