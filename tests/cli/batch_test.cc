@@ -148,6 +148,37 @@ TEST_F(BatchTest, DryRunShowsOneDiffAndStandardInputIsRead) {
   EXPECT_EQ(missing.err, "zorvadmin: cannot open " + file("none") + ": No such file or directory\n");
 }
 
+// A batch that cannot be read, or whose steps cannot be held in memory,
+// changes nothing and says why.
+TEST_F(BatchTest, FailuresChangeNothing) {
+  const std::string before = configWith(cupsRoot(), block("Q2", "/dev/usb/lp1"));
+  writeFile(file("batch"), "add Q1 /dev/null\nremove Q2\n");
+  const std::vector<std::string> strace = {"strace", "-f", "-qq", "-o", "/dev/null"};
+  struct Case {
+    std::vector<std::string> inject;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-P", file("batch"), "-e", "trace=read", "-e", "inject=read:error=EIO"},
+       "zorvadmin: cannot read " + file("batch") + ": Input/output error\n"},
+      {{"-e", "inject=memfd_create:error=EMFILE"},
+       "zorvadmin: cannot rewrite " + conf() + ": Too many open files\nzorvadmin: " + file("batch") +
+           ":1: this change cannot be made; nothing changed\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    writeConf(before);
+    std::vector<std::string> wrapper = strace;
+    wrapper.insert(wrapper.end(), c.inject.begin(), c.inject.end());
+    const RunResult result = runWrapped(wrapper, {"--batch", file("batch")});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readConf(), before);
+    EXPECT_FALSE(fileExists(conf() + ".bak"));
+  }
+}
+
 // The lines of a batch are the lines its single commands log, one per
 // change that changes something; a refused batch logs one refusal.
 TEST_F(BatchTest, LogsWhatTheSingleCommandsLog) {

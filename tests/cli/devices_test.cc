@@ -382,6 +382,7 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
       {entries, {"--check"}, 0, warning},
       {entries, {"--check", "--strict"}, 2, warning},
       {configWith(cupsRoot()), {"--check"}, 0, ""},  // no entry: the printers do not matter
+      {entries, {"--stable-names"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied; nothing changed\n"},
       {entries, {"--dry-run", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},
       {entries, {"--quiet", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},  // and the change is made
   };
