@@ -59,12 +59,12 @@ constexpr std::array<LongOptionSpec, 13> kLongOptions = {{
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
      "                  to each; with --tsv for scripts (since 1.2)\n"},
     {"--batch", Operand::Required, RunMode::Batch, 0, kDryRun | kTsv | kQuiet, false,
-     "--batch cannot go with -p, -o, -x or another change",
+     "--batch goes only with --dry-run, --quiet and --tsv",
      "  --batch FILE    make the changes listed in FILE (- for standard input), one a line:\n"
      "                  add QUEUE DEVICE, remove QUEUE, set KEY VALUE; all as one change,\n"
      "                  or none if any line is refused (since 1.3)\n"},
     {"--stable-names", Operand::None, RunMode::StableNames, 0, kDryRun | kTsv | kQuiet, false,
-     "--stable-names cannot go with -p, -o, -x or another change",
+     "--stable-names goes only with --dry-run, --quiet and --tsv",
      "  --stable-names  move every entry on a kernel name, or on a by-id name that several\n"
      "                  printers claim, to its printer's stable name, as one change (since 1.3)\n"},
 }};
