@@ -140,7 +140,7 @@ TEST_F(BatchTest, DryRunShowsOneDiffAndStandardInputIsRead) {
   EXPECT_EQ(readFile(conf() + ".bak"), before);
   const RunResult refused = run({"--batch", file("batch"), "-x", "Q1"});
   EXPECT_EQ(refused.status, 2);
-  EXPECT_EQ(refused.err, "zorvadmin: --batch cannot go with -p, -o, -x or another change\n" + kUsage);
+  EXPECT_EQ(refused.err, "zorvadmin: --batch goes only with --dry-run, --quiet and --tsv\n" + kUsage);
   const RunResult noFile = run({"--batch"});
   EXPECT_EQ(noFile.err, "zorvadmin: --batch needs a file\n" + kUsage);
   const RunResult missing = run({"--batch", file("none")});
