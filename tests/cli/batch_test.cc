@@ -141,6 +141,11 @@ TEST_F(BatchTest, DryRunShowsOneDiffAndStandardInputIsRead) {
   const RunResult refused = run({"--batch", file("batch"), "-x", "Q1"});
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(refused.err, "zorvadmin: --batch goes only with --dry-run, --quiet and --tsv\n" + kUsage);
+  for (const Args& args : {Args{"--dry-run", "--batch", file("batch")}, Args{"--dry-run", "--stable-names"}}) {
+    const RunResult nobody = runWrapped(kAsNobody, args);
+    EXPECT_EQ(nobody.status, 1);
+    EXPECT_EQ(nobody.err, "This Command must be run as root\n");
+  }
   const RunResult noFile = run({"--batch"});
   EXPECT_EQ(noFile.err, "zorvadmin: --batch needs a file\n" + kUsage);
   const RunResult missing = run({"--batch", file("none")});
