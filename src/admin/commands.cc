@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "admin/batch_command.h"
 #include "admin/change_command.h"
 #include "admin/check.h"
 #include "admin/devices_command.h"
@@ -11,6 +12,7 @@
 #include "admin/operands.h"
 #include "admin/restore_command.h"
 #include "admin/set_command.h"
+#include "admin/stable_names_command.h"
 #include "config/config_files.h"
 
 namespace zorv {
@@ -52,10 +54,14 @@ int restore(const CommandRequest& request) { return restoreBackup(request.option
 
 int set(const CommandRequest& request) { return runSet(request.options); }
 
+int batch(const CommandRequest& request) { return runBatch(request.options); }
+
+int stableNames(const CommandRequest& request) { return runStableNames(request.options); }
+
 // The questions need no root and get none; --tsv without -p or -x only
 // reads (since 1.2), so an ordinary user's completion can list the entries
 // of a file they can read.
-constexpr std::array<Command, 11> kCommands = {{
+constexpr std::array<Command, 13> kCommands = {{
     {"help", false, true, false, help},
     {"version", false, true, false, version},
     {"check", false, true, false, check},
@@ -67,6 +73,8 @@ constexpr std::array<Command, 11> kCommands = {{
     {"remove", true, false, true, classic},  // -x
     {"restore", true, false, false, restore},
     {"set", true, false, true, set},
+    {"batch", true, false, true, batch},
+    {"stable-names", true, false, true, stableNames},
 }};
 
 const Command& row(std::string_view name) {
@@ -94,6 +102,8 @@ std::string_view nameOf(const LongOptions& options, const AdminContext& context)
     case RunMode::Devices: return "devices";
     case RunMode::Restore: return "restore";
     case RunMode::Set: return "set";
+    case RunMode::Batch: return "batch";
+    case RunMode::StableNames: return "stable-names";
     case RunMode::Classic: break;
   }
   return classicName(options, context);

@@ -30,6 +30,14 @@ class HeldSignals {
   sigset_t before_{};
 };
 
+// The request reading input, the configuration already open, unless it
+// has bytes of its own to rewrite.
+RewriteRequest reading(const RewriteRequest& request, int input) {
+  RewriteRequest read = request;
+  if (read.inputFd < 0) read.inputFd = input;
+  return read;
+}
+
 // The new file takes the configuration's owner, mode and attributes (of
 // current, open on it) before anything is written to it.
 std::optional<NewFile> createNewConfig(const ConfigFiles& files, int current) {
@@ -54,8 +62,8 @@ int replaceWithRewrite(const ConfigFiles& files, const RewriteRequest& request, 
   std::optional<NewFile> created = createNewConfig(files, input);
   if (!created) return kExitFileError;
   NewFile& file = *created;
-  ConfigRead rewrite = rewriteConfig(
-      files, request, queues, [&file](std::string_view bytes) { return file.write(bytes); }, input);
+  ConfigRead rewrite = rewriteConfig(files, reading(request, input), queues,
+                                     [&file](std::string_view bytes) { return file.write(bytes); });
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
   // A rewrite that changes no byte leaves the configuration and its backup as they are.
@@ -84,13 +92,10 @@ int rewriteConfiguration(const ConfigFiles& files, const RewriteRequest& request
   // Only a preview shows the bytes: a change that changes nothing keeps none.
   std::string content;
   const bool shows = replacing == Replacing::Preview;
-  ConfigRead rewrite = rewriteConfig(
-      files, request, queues,
-      [&content, shows](std::string_view bytes) {
-        if (shows) content += bytes;
-        return 0;
-      },
-      input);
+  ConfigRead rewrite = rewriteConfig(files, reading(request, input), queues, [&content, shows](std::string_view bytes) {
+    if (shows) content += bytes;
+    return 0;
+  });
   if (rewrite.result != PassResult::Ok) return exitStatusFor(rewrite.result);
   shown = std::move(rewrite.content);
   if (replacing == Replacing::NothingToChange) return kExitOk;

@@ -1,5 +1,6 @@
 #include "config/config_pass.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,15 @@ PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std
 }
 
 }  // namespace
+
+FileDescriptor reopenFromStart(const ConfigFiles& files, int fd) {
+  FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.valid() || ::lseek(copy.get(), 0, SEEK_SET) != 0) {
+    reportFileError("read", files.config);
+    return FileDescriptor();
+  }
+  return copy;
+}
 
 PrinterEntry freshEntry() {
   PrinterEntry entry;
@@ -94,7 +104,7 @@ ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const Re
 }
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
-                         const ByteSink& output, int input) {
+                         const ByteSink& output) {
   if (request.mode == RewriteMode::SetValue) return rewriteSetting(files, request, output);
   PassSetup setup;
   setup.mode = PassMode::Rewrite;
@@ -102,14 +112,14 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
   setup.queue = request.queue;
   setup.request = request;
   setup.output = output;
-  // The read before left input at its end.
-  if (input >= 0 && ::lseek(input, 0, SEEK_SET) != 0) {
-    reportFileError("read", files.config);
+  if (request.inputFd < 0) return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0);
+  const FileDescriptor input = reopenFromStart(files, request.inputFd);
+  if (!input.valid()) {
     ConfigRead failed;
     failed.result = PassResult::FileError;
     return failed;
   }
-  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, input);
+  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, input.get());
 }
 
 namespace {

@@ -122,12 +122,13 @@ complete_line() {
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
-any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
+any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--batch,--stable-names,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
-any|zorvadmin --dry-run --|--tsv,--json,--quiet,--set
+any|zorvadmin --dry-run --|--tsv,--json,--quiet,--set,--batch,--stable-names
 any|zorvadmin --json --|--check,--strict,--dry-run,--quiet,--restore,--set,--devices
-any|zorvadmin --tsv --dry-run -|--quiet,--set,-p,-o,-x
+any|zorvadmin --tsv --dry-run -|--quiet,--set,--batch,--stable-names,-p,-o,-x
 any|zorvadmin --check --s|--strict
+any|zorvadmin --b|--batch
 any|zorvadmin --check --strict zorv|zorv.conf,zorv.conf.bak
 any|zorvadmin --set |UI_Port,LogDirectoryPath,CUPS_ConfigPath
 any|zorvadmin --dry-run --set L|LogDirectoryPath
@@ -142,7 +143,7 @@ any|zorvadmin --devices --tsv -|
 any|zorvadmin --strict |--check,--json
 any|zorvadmin --strict -|--check,--json
 any|zorvadmin --restore -|--tsv,--json,--quiet
-any|zorvadmin --quiet -|--dry-run,--tsv,--json,--restore,--set,-p,-o,-x
+any|zorvadmin --quiet -|--dry-run,--tsv,--json,--restore,--set,--batch,--stable-names,-p,-o,-x
 any|zorvadmin --get Office -|
 any|zorvadmin --help -|
 any|zorvadmin Office|
@@ -178,6 +179,7 @@ any|zorvadmin -o fi|fifo0
 any|zorvadmin --check zorv|zorv.conf,zorv.conf.bak
 any|zorvadmin --check |fifo0,other.txt,sub dir,zorv.conf,zorv.conf.bak
 any|zorvadmin --check s|sub dir
+any|zorvadmin --batch zorv|zorv.conf,zorv.conf.bak
 EOF
 )
 
