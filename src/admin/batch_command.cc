@@ -59,8 +59,8 @@ int checkChange(const Batch& batch, const BatchChange& change) {
     return batch.refuse(change, "the device path " + shownDevicePath(change.value) + " " + problem);
   }
   if (const char* problem = devicePathProblem(verdict)) {
-    std::fprintf(stderr, "zorvadmin: warning: %sthe device path %s %s\n", batch.label(change).c_str(),
-                 shownDevicePath(change.value).c_str(), problem);
+    reportAside(Aside::Warning, "%sthe device path %s %s", batch.label(change).c_str(),
+                shownDevicePath(change.value).c_str(), problem);
   }
   return kExitOk;
 }

@@ -66,8 +66,8 @@ void noteEditsDoingNothing(const EditList& list, const EditPlan& plan, const std
   for (std::size_t i = 0; i < list.edits.size(); ++i) {
     const ConfigEdit& edit = list.edits[i];
     if (edit.mode != RewriteMode::Remove || plan.outcomes[i].hadBlock) continue;
-    std::fprintf(stderr, "zorvadmin: %s%s has no entry in %s; nothing to remove\n", labelOf(list, i).c_str(),
-                 std::string(edit.queue).c_str(), config.c_str());
+    reportAside(Aside::Notice, "%s%s has no entry in %s; nothing to remove", labelOf(list, i).c_str(),
+                std::string(edit.queue).c_str(), config.c_str());
   }
 }
 

@@ -22,8 +22,8 @@ namespace zorv {
 namespace {
 
 void warnLeft(const PrinterEntry& entry, const char* why) {
-  std::fprintf(stderr, "zorvadmin: warning: %s: the device path %s %s; left as it is\n",
-               shownText(entry.spooler.view()).c_str(), shownDevicePath(entry.devicePath.view()).c_str(), why);
+  reportAside(Aside::Warning, "%s: the device path %s %s; left as it is", shownText(entry.spooler.view()).c_str(),
+              shownDevicePath(entry.devicePath.view()).c_str(), why);
 }
 
 const PrinterDevice* printerAt(const std::vector<PrinterDevice>& devices, std::string_view path) {
