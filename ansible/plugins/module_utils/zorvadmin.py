@@ -5,6 +5,9 @@
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
+import json
+import os
+
 WARNING_PREFIX = 'zorvadmin: warning: '
 UNREACHABLE_PREFIX = 'zorvadmin: cannot reach the CUPS scheduler'
 UNKNOWN_QUEUE_TEXT = "can't find in CUPS Spooler Entry"
@@ -27,7 +30,7 @@ class Zorvadmin(object):
         """Runs the command; its warnings become the task's warnings."""
         cmd = [self.command] + args
         rc, out, err = self.module.run_command(cmd, environ_update={'ZORV_CONF': path or self.path})
-        for line in err.splitlines():
+        for line in lines(err):
             # A dry run and the real run warn alike; once is enough.
             if line.startswith(WARNING_PREFIX) and line not in self.warned:
                 self.warned.add(line)
@@ -46,9 +49,15 @@ class Zorvadmin(object):
         return out
 
 
+def lines(text):
+    """The lines of a message the command printed; only a newline ends one
+    (str.splitlines would also split at \\x1c, U+2028 and the like)."""
+    return [line for line in text.split('\n') if line]
+
+
 def failure_reason(rc, out, err):
     """What went wrong, as one word a playbook can test."""
-    if rc == 2 and any(line.startswith(UNREACHABLE_PREFIX) for line in err.splitlines()):
+    if rc == 2 and any(line.startswith(UNREACHABLE_PREFIX) for line in lines(err)):
         return 'scheduler-unreachable'
     if rc == 2 and UNKNOWN_QUEUE_TEXT in out:
         return 'unknown-queue'
@@ -59,8 +68,8 @@ def failure_message(rc, out, err, reason):
     """The cause first: stderr says why; stdout (the unknown-queue line)
     says what followed from it, which for an unreachable scheduler is
     misleading and left out."""
-    causes = [line.strip() for line in err.splitlines() if line.strip() and not line.startswith(WARNING_PREFIX)]
-    followed = [line.strip() for line in out.splitlines() if line.strip()]
+    causes = [line.strip() for line in lines(err) if line.strip() and not line.startswith(WARNING_PREFIX)]
+    followed = [line.strip() for line in lines(out) if line.strip()]
     if reason == 'scheduler-unreachable':
         return '\n'.join(causes) or 'zorvadmin could not ask the CUPS scheduler (status %d)' % rc
     return '\n'.join(causes + followed) or 'zorvadmin exited with status %d' % rc
@@ -70,7 +79,8 @@ HEX_DIGITS = '0123456789abcdef'
 
 
 def unescape(field):
-    """A field of zorvadmin's --tsv output: \\t, \\n, \\\\ and \\xNN as written."""
+    """A string of zorvadmin's --json document as the bytes it stands for
+    would read: \\t, \\n, \\\\ and \\xNN as the command writes them."""
     out, i = [], 0
     while i < len(field):
         c = field[i]
@@ -86,6 +96,55 @@ def unescape(field):
     return ''.join(out)
 
 
-def tsv_records(text):
-    """The records of a --tsv output, each a list of unescaped fields."""
-    return [[unescape(field) for field in line.split('\t')] for line in text.splitlines() if line]
+def json_document(zorvadmin, args, path=None):
+    """The --json document of a run; a command that does not print one
+    (older than 1.3) fails the task rather than being guessed at."""
+    cmd, rc, out, err = zorvadmin.run(args + ['--json'], path)
+    if rc != 0:
+        zorvadmin.fail(cmd, rc, out, err)
+    try:
+        document = json.loads(out)
+    except ValueError:
+        document = None
+    if not isinstance(document, dict) or document.get('format') != 1:
+        zorvadmin.fail(cmd, rc, out, err,
+                       msg='%s does not answer --json as zorvadmin 1.3 does; version 1.3 or later is needed'
+                       % zorvadmin.command)
+    return document
+
+
+def stable_name_of_serial(zorvadmin, serial):
+    """The stable name of the one present printer reporting SERIAL, from
+    --devices --json on the managed host; fails the task when none or more
+    than one does, or when that printer has no stable name."""
+    document = json_document(zorvadmin, ['--devices'])
+    found = [d for d in document.get('devices', []) if unescape(d.get('serial', '')) == serial]
+    if not found:
+        zorvadmin.module.fail_json(msg='no present printer has the serial %s' % serial, reason='serial-not-found')
+    if len(found) > 1:
+        zorvadmin.module.fail_json(msg='%d present printers have the serial %s: %s; name the device instead'
+                                   % (len(found), serial, ', '.join(d.get('node', '') for d in found)),
+                                   reason='serial-ambiguous')
+    if not found[0].get('stable_name'):
+        zorvadmin.module.fail_json(msg='the printer with the serial %s (%s) has no stable name'
+                                   % (serial, found[0].get('node', '')), reason='serial-not-found')
+    return unescape(found[0]['stable_name'])
+
+
+def dry_run_diff(zorvadmin, args):
+    """The unified diff a change would make, from its --dry-run --json
+    document. A missing file is first created by the real run from the
+    command's default, so the dry run works on that default, made by the
+    classic listing in a scratch directory."""
+    if os.path.lexists(zorvadmin.path):
+        return json_document(zorvadmin, ['--dry-run', '--quiet'] + args).get('diff', '')
+    scratch = os.path.join(zorvadmin.module.tmpdir, 'zorv.conf')
+    zorvadmin.checked([], path=scratch)
+    diff = json_document(zorvadmin, ['--dry-run', '--quiet'] + args, path=scratch).get('diff', '')
+    return ('# %s does not exist; zorvadmin creates it from its default, then:\n' % zorvadmin.path
+            + diff.replace(scratch, zorvadmin.path))
+
+
+def backup_of(zorvadmin):
+    """Where zorvadmin keeps the copy of the file before its last change."""
+    return zorvadmin.path + '.bak'
