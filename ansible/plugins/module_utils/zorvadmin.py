@@ -59,7 +59,9 @@ def failure_reason(rc, out, err):
     """What went wrong, as one word a playbook can test."""
     if rc == 2 and any(line.startswith(UNREACHABLE_PREFIX) for line in lines(err)):
         return 'scheduler-unreachable'
-    if rc == 2 and UNKNOWN_QUEUE_TEXT in out:
+    # On standard output, or on standard error when the run prints a --json
+    # document on standard output.
+    if rc == 2 and (UNKNOWN_QUEUE_TEXT in out or UNKNOWN_QUEUE_TEXT in err):
         return 'unknown-queue'
     return REASONS.get(rc, 'failed')
 
@@ -99,7 +101,8 @@ def unescape(field):
 def json_document(zorvadmin, args, path=None):
     """The --json document of a run; a command that does not print one
     (older than 1.3) fails the task rather than being guessed at."""
-    cmd, rc, out, err = zorvadmin.run(args + ['--json'], path)
+    # --json first: the command reads the options before the operation.
+    cmd, rc, out, err = zorvadmin.run(['--json'] + args, path)
     if rc != 0:
         zorvadmin.fail(cmd, rc, out, err)
     try:
