@@ -93,6 +93,7 @@ int streamAgain(const ConfigFiles& files, AskedQueues& queues, const LockedRead&
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {
   std::vector<std::string> names = queueNamesIn(files, request.keeping, kMaxNamesAsked);
   if (!request.queue.empty()) names.emplace_back(request.queue);
+  names.insert(names.end(), request.moreQueues.begin(), request.moreQueues.end());
   const bool preview = request.kind == RunKind::Preview;
   const bool readOnly = request.kind == RunKind::Read;
   bool shared = request.kind == RunKind::List;

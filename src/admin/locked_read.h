@@ -82,6 +82,7 @@ struct LockedReadRequest {
   // Gets the last read's settings, then its entries from one more read of
   // the same open file: nothing of a read that is then repeated.
   const EntryStream* stream = nullptr;
+  std::vector<std::string> moreQueues = {};  // asked about too, in the same request (a batch's)
 };
 
 // Asks, locks (shared for a list of an existing file, exclusive otherwise,

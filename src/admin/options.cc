@@ -28,10 +28,12 @@ constexpr const char* kModesTogether = "these options cannot go together";
 constexpr const char* kGetNeedsQueue = "--get needs a queue name";
 constexpr const char* kSetNeedsPair = "--set needs a setting and its value";
 
+constexpr const char* kBatchNeedsFile = "--batch needs a file";
+
 constexpr const char* kStrictNeedsCheck = "--strict goes only with --check";
 constexpr const char* kJsonOrTsv = "--json and --tsv cannot go together";
 
-constexpr std::array<LongOptionSpec, 12> kLongOptions = {{
+constexpr std::array<LongOptionSpec, 14> kLongOptions = {{
     {"--help", Operand::None, RunMode::Help, 0, 0, false, "--help and --version cannot go with other options",
      "  --help          print this help and exit\n"},
     {"--version", Operand::None, RunMode::Version, 0, 0, false, "--help and --version cannot go with other options",
@@ -60,6 +62,15 @@ constexpr std::array<LongOptionSpec, 12> kLongOptions = {{
     {"--devices", Operand::None, RunMode::Devices, 0, kTsv | kJson, false, "--devices goes only with --tsv",
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
      "                  to each; for scripts with --tsv (since 1.2) or --json (since 1.3)\n"},
+    {"--batch", Operand::Required, RunMode::Batch, 0, kDryRun | kTsv | kQuiet, false,
+     "--batch goes only with --dry-run, --quiet and --tsv",
+     "  --batch FILE    make the changes listed in FILE (- for standard input), one a line:\n"
+     "                  add QUEUE DEVICE, remove QUEUE, set KEY VALUE; all as one change,\n"
+     "                  or none if any line is refused (since 1.3)\n"},
+    {"--stable-names", Operand::None, RunMode::StableNames, 0, kDryRun | kTsv | kQuiet, false,
+     "--stable-names goes only with --dry-run, --quiet and --tsv",
+     "  --stable-names  move every entry on a kernel name, or on a by-id name that several\n"
+     "                  printers claim, to its printer's stable name, as one change (since 1.3)\n"},
 }};
 
 // --help and --version are listed with the classic options, before the
@@ -120,7 +131,9 @@ struct Parser {
   bool take(const LongOptionSpec& row, std::string_view value, bool attached) {
     if (row.operand == Operand::Pair && !takePair(parsed.options)) return false;
     const std::string_view taken = row.operand == Operand::Pair ? std::string_view() : operand(row, value, attached);
-    if (row.operand == Operand::Required && taken.empty() && !attached) return fail(kGetNeedsQueue);
+    if (row.operand == Operand::Required && taken.empty() && !attached) {
+      return fail(row.mode == RunMode::Batch ? kBatchNeedsFile : kGetNeedsQueue);
+    }
     given |= row.bit;
     if (row.mode == RunMode::Classic) return true;
     LongOptions& options = parsed.options;
@@ -131,6 +144,7 @@ struct Parser {
       checkFileLater = !attached && taken.empty();
     }
     if (row.mode == RunMode::Get) options.getQueue = taken;
+    if (row.mode == RunMode::Batch) options.batchFile = taken;
     return true;
   }
 

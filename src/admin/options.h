@@ -17,7 +17,7 @@ namespace zorv {
 // (add and remove), "-o" as the device path. A later option wins.
 void parseOptions(int argc, const char* const* argv, AdminContext& context);
 
-enum class RunMode { Classic, Check, Get, Restore, Devices, Set, Help, Version };
+enum class RunMode { Classic, Check, Get, Restore, Devices, Set, Help, Version, Batch, StableNames };
 
 struct LongOptions {
   RunMode mode = RunMode::Classic;
@@ -25,6 +25,7 @@ struct LongOptions {
   std::string_view getQueue;   // --get QUEUE
   std::string_view setKey;     // --set KEY VALUE
   std::string_view setValue;
+  std::string_view batchFile;  // --batch FILE; "-" for standard input
   bool dryRun = false;
   bool tsv = false;   // output for scripts: --tsv, or --json (which sets both)
   bool json = false;  // --json: one JSON document in place of the TSV records

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "admin/batch_command.h"
 #include "admin/change_command.h"
 #include "admin/check.h"
 #include "admin/context.h"
@@ -16,6 +17,7 @@
 #include "admin/process_guard.h"
 #include "admin/restore_command.h"
 #include "admin/set_command.h"
+#include "admin/stable_names_command.h"
 #include "config/config_files.h"
 #include "io/pending_files.h"
 
@@ -41,12 +43,17 @@ int answerQuestion(const LongOptions& options) {
     case RunMode::Devices: return printDevices(options.tsv, options.json);
     case RunMode::Restore:
     case RunMode::Set:
+    case RunMode::Batch:
+    case RunMode::StableNames:
     case RunMode::Classic: break;
   }
   return kExitOk;
 }
 
-bool isQuestion(RunMode mode) { return mode != RunMode::Restore && mode != RunMode::Classic && mode != RunMode::Set; }
+bool isQuestion(RunMode mode) {
+  return mode != RunMode::Restore && mode != RunMode::Classic && mode != RunMode::Set && mode != RunMode::Batch &&
+         mode != RunMode::StableNames;
+}
 
 // --tsv without -p or -x only reads (since 1.2): a question too, so an
 // ordinary user's completion can list the entries of a file they can read.
@@ -90,6 +97,8 @@ int runAdmin(int argc, const char* const* argv) {
   removeNewFilesOnSignals();
   if (options.mode == RunMode::Restore) return closeStandardOutput(restoreBackup(options));
   if (options.mode == RunMode::Set) return closeStandardOutput(runSet(options));
+  if (options.mode == RunMode::Batch) return closeStandardOutput(runBatch(options));
+  if (options.mode == RunMode::StableNames) return closeStandardOutput(runStableNames(options));
   if (argc == 1) printUsage(stdout);
   return closeStandardOutput(runClassic(context, options));
 }

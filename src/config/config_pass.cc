@@ -1,5 +1,8 @@
 #include "config/config_pass.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <set>
 
@@ -44,6 +47,15 @@ PassResult readThrough(const ConfigFiles& files, int inFd, ConfigPass& pass, std
 }
 
 }  // namespace
+
+FileDescriptor reopenFromStart(const ConfigFiles& files, int fd) {
+  FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.valid() || ::lseek(copy.get(), 0, SEEK_SET) != 0) {
+    reportFileError("read", files.config);
+    return FileDescriptor();
+  }
+  return copy;
+}
 
 PrinterEntry freshEntry() {
   PrinterEntry entry;
@@ -99,7 +111,10 @@ ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request
   setup.queue = request.queue;
   setup.request = request;
   setup.output = output;
-  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0);
+  if (request.inputFd < 0) return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0);
+  const FileDescriptor input = reopenFromStart(files, request.inputFd);
+  if (!input.valid()) return ConfigRead{PassResult::FileError, {}, false, {}};
+  return runPass(files, queues, std::move(setup), MissingFile::IsAnError, 0, input.get());
 }
 
 namespace {

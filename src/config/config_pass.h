@@ -130,10 +130,15 @@ struct RewriteRequest {
   EntryKeeping keeping = EntryKeeping::TableOnly;  // which entries the result's content holds
   std::string_view setting = {};  // for SetValue: UI_Port, LogDirectoryPath or CUPS_ConfigPath
   std::string_view value = {};    // and its new value
+  int inputFd = -1;               // when set: rewrite these bytes, from their start, instead of files.config
 };
 
 // Takes the rewritten bytes, in order; returns 0, or -1 after reporting.
 using ByteSink = std::function<int(std::string_view)>;
+
+// A descriptor of its own for the bytes of fd (inputFd), at their start;
+// invalid after reporting a failure.
+FileDescriptor reopenFromStart(const ConfigFiles& files, int fd);
 
 ConfigRead rewriteConfig(const ConfigFiles& files, const RewriteRequest& request, QueueDirectory& queues,
                             const ByteSink& output);

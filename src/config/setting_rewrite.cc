@@ -196,9 +196,10 @@ PassResult copyWithSetting(const ConfigFiles& files, int fd, const RewriteReques
 ConfigRead rewriteSetting(const ConfigFiles& files, const RewriteRequest& request, const ByteSink& output) {
   ConfigRead rewrite;
   rewrite.result = PassResult::FileError;
-  FileDescriptor input = openForReading(files.config);
+  FileDescriptor input =
+      request.inputFd >= 0 ? reopenFromStart(files, request.inputFd) : openForReading(files.config);
   if (!input.valid()) {
-    reportFileError(errno == kNotRegularFile ? "read" : "open", files.config);
+    if (request.inputFd < 0) reportFileError(errno == kNotRegularFile ? "read" : "open", files.config);
     return rewrite;
   }
   ReadResult read = ReadResult::EndOfFile;

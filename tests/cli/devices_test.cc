@@ -2,6 +2,7 @@
 // binary on mocked machines: umockdev's device tree, and udev's database in
 // a private /run of a private mount namespace (the real /run and /dev are
 // never touched).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -106,6 +107,7 @@ struct Case {
   std::string err;
   std::map<std::string, std::string> env = {};  // over the shared scheduler's and ZORV_CONF
   int status = 0;
+  std::vector<std::string> wrapper = {};  // in front of the binary, inside the mocked machine
 };
 
 class DevicesTest : public CliTest {
@@ -147,12 +149,16 @@ class DevicesTest : public CliTest {
     writeFile(file("links.sh"), links + "exec \"$@\"\n");
     writeFile(file("mock.sh"), db + "exec umockdev-run -d " + file("tree.umockdev") + " -- sh " + file("links.sh") +
                                    " \"$@\"\n");
-    std::vector<std::string> command{"unshare", "-m", "sh", file("mock.sh"), zorvadminPath()};
+    std::vector<std::string> command{"unshare", "-m", "sh", file("mock.sh")};
+    command.insert(command.end(), row.wrapper.begin(), row.wrapper.end());
+    command.push_back(zorvadminPath());
     command.insert(command.end(), row.args.begin(), row.args.end());
     std::map<std::string, std::string> env = runEnv(row.env);
     // umockdev-run preloads its library ahead of the sanitizer build's
     // runtime, which otherwise refuses to start; they work together.
     env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    // LeakSanitizer cannot work under ptrace.
+    if (!row.wrapper.empty()) env["ASAN_OPTIONS"] += ":detect_leaks=0";
     return runProgram(command, env);
   }
 };
@@ -382,6 +388,7 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
       {entries, {"--check"}, 0, warning},
       {entries, {"--check", "--strict"}, 2, warning},
       {configWith(cupsRoot()), {"--check"}, 0, ""},  // no entry: the printers do not matter
+      {entries, {"--stable-names"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied; nothing changed\n"},
       {entries, {"--dry-run", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},
       {entries, {"--quiet", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},  // and the change is made
   };
@@ -401,6 +408,105 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
     }
   }
   EXPECT_EQ(readConf(), configWith(cupsRoot(), block("Q1", "/dev/zero")));
+}
+
+// --stable-names: each entry on a name that can move to another printer
+// moves to its printer's stable name, in one change; the rest stay, and
+// those that cannot move are named.
+TEST_F(DevicesTest, StableNamesMoveEveryMovableEntryAsOneChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
+  const std::string idA = "/dev/" + byId("ZPR4410", "A-1"), idB = "/dev/" + byId("ZPR4410", "B-2");
+  const std::vector<MockPrinter> noSerial = {zorv(0, "4", "ZPR4410", "")};
+  const std::vector<MockPrinter> noName = {{0, "5", "MFG:Zorv;MDL:ZPR4410;", "", {}}};
+  const auto left = [](const std::string& queue, const std::string& path, const std::string& why) {
+    return "zorvadmin: warning: " + queue + ": the device path " + path + " " + why + "; left as it is\n";
+  };
+  struct Row {
+    const char* name;
+    std::vector<MockPrinter> printers;
+    std::string before, after;  // blocks; after empty: the file as it was
+    std::string err;
+  };
+  const std::vector<Row> rows = {
+      {"two of one model on kernel names; a by-path and an own by-id name stay", kTwoOfOneModel,
+       block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/usb/lp1") + block("Q1", "/dev/" + byPath("2")) +
+           block("Q2", idB),
+       block("Z4410", idA) + block("Z2200", idB) + block("Q1", "/dev/" + byPath("2")) + block("Q2", idB), ""},
+      {"a by-id name two printers claim moves to its by-path name", kOneUsbSerial,
+       block("Z4410", "/dev/" + byId("ZPR4410", "U-1")) + block("Z2200", "/dev/usb/lp1"),
+       block("Z4410", "/dev/" + byPath("2")) + block("Z2200", "/dev/" + byPath("3")), ""},
+      {"serials udev spells alike: the shared name moves to the port of the printer it leads to", kSanitised,
+       block("Z4410", "/dev/" + byId("ZPR4410", "A_1")), block("Z4410", "/dev/" + byPath("3")), ""},
+      {"an absent device is left and named", kTwoOfOneModel, block("Gone", "/dev/usb/lp5") + block("Z4410", "/dev/usb/lp0"),
+       block("Gone", "/dev/usb/lp5") + block("Z4410", idA), left("Gone", "/dev/usb/lp5", "leads to no printer present")},
+      {"no serial: the by-path name", noSerial, block("Z4410", "/dev/usb/lp0"), block("Z4410", "/dev/" + byPath("4")), ""},
+      {"no stable name at all", noName, block("Z4410", "/dev/usb/lp0"), "",
+       left("Z4410", "/dev/usb/lp0", "leads to Zorv ZPR4410 (no serial, USB port 1-5), which has no stable name")},
+      {"every entry on its stable name already", kTwoOfOneModel, block("Z4410", idA) + block("Z2200", idB), "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(conf() + ".bak");
+    const std::string before = configWith(cupsRoot(), row.before);
+    writeConf(before);
+    struct stat was {};
+    ::stat(conf().c_str(), &was);
+    const RunResult result = runOn({row.name, row.printers, "", {"--quiet", "--stable-names"}, "", ""});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, row.err);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readConf(), row.after.empty() ? before : configWith(cupsRoot(), row.after));
+    EXPECT_EQ(fileExists(conf() + ".bak"), !row.after.empty());
+    struct stat now {};
+    ::stat(conf().c_str(), &now);
+    EXPECT_EQ(now.st_ino == was.st_ino, row.after.empty());
+  }
+}
+
+// The migration of a print server with two printers of one model: shown
+// first, made as one change that --restore undoes whole, made only once,
+// and old or new whatever instant it is killed at.
+TEST_F(DevicesTest, StableNamesMigrateAsOneChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a private /run needs root (unshare -m)";
+  const std::string idA = "/dev/" + byId("ZPR4410", "A-1"), idB = "/dev/" + byId("ZPR4410", "B-2");
+  const std::string before = configWith(cupsRoot(), block("Z4410", "/dev/usb/lp0") + block("Z2200", "/dev/usb/lp1"));
+  const std::string after = configWith(cupsRoot(), block("Z4410", idA) + block("Z2200", idB));
+  const auto migrate = [&](const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {}) {
+    return runOn({"migration", kTwoOfOneModel, "", args, "", "", {}, 0, wrapper});
+  };
+  writeConf(before);
+  const RunResult preview = migrate({"--dry-run", "--quiet", "--stable-names"});
+  EXPECT_EQ(preview.status, 0) << preview.err;
+  EXPECT_EQ(preview.out, "--- " + conf() + "\n+++ " + conf() + " (new)\n@@ -25,11 +25,11 @@\n #</Printer>\n \n"
+                         " <Printer Z4410>\n-DevicePath /dev/usb/lp0\n+DevicePath " + idA + "\n </Printer>\n \n"
+                         " <Printer Z2200>\n-DevicePath /dev/usb/lp1\n+DevicePath " + idB + "\n </Printer>\n \n <Ports>\n");
+  EXPECT_EQ(readConf(), before);
+  for (const char* signal : {"KILL", "TERM"}) {
+    SCOPED_TRACE(signal);
+    writeConf(before);
+    const RunResult killed = migrate({"--quiet", "--stable-names"}, {"strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                     std::string("inject=rename,renameat,renameat2:signal=") + signal + ":when=1"});
+    EXPECT_NE(killed.status, 0);
+    EXPECT_EQ(readConf(), std::string(signal) == "KILL" ? before : after);
+  }
+  writeConf(before);
+  std::filesystem::remove(conf() + ".bak");
+  const RunResult made = migrate({"--stable-names"});
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.out.find(": " + idA + " \t: Modified\n"), std::string::npos) << made.out;
+  EXPECT_EQ(readConf(), after);
+  EXPECT_EQ(migrate({"--check"}).out.find("renumbered"), std::string::npos);  // silent about kernel names now
+  struct stat first {};
+  ::stat(conf().c_str(), &first);
+  const RunResult again = migrate({"--tsv", "--stable-names"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("\nentry\tZ4410\t" + idA + "\tusb\t"), std::string::npos) << again.out;
+  struct stat second {};
+  ::stat(conf().c_str(), &second);
+  EXPECT_EQ(second.st_ino, first.st_ino);
+  EXPECT_EQ(readFile(conf() + ".bak"), before);
+  EXPECT_EQ(run({"--quiet", "--restore"}).status, 0);
+  EXPECT_EQ(readConf(), before);
 }
 
 }  // namespace

@@ -562,7 +562,10 @@ flock -x 9
 $nobody "$1/zorvadmin" -x Q1 >/dev/null 2>&1 9>&- &
 pid=$!
 i=0
-until ls -l /proc/$pid/fd 2>/dev/null | grep -q zorv.conf.lock || [ $i -ge 1000 ]; do i=$((i+1)); sleep 0.01; done
+held() {  # the run itself, not the shell or setpriv before their exec, has the lock file open
+  [ "$(basename "$(readlink /proc/$pid/exe)")" = zorvadmin ] && ls -l /proc/$pid/fd 2>/dev/null | grep -q zorv.conf.lock
+}
+until held || [ $i -ge 1000 ]; do i=$((i+1)); sleep 0.01; done
 echo "held $(basename "$(readlink /proc/$pid/exe)")"
 grep -E '^(Uid|Gid):' /proc/$pid/status | tr -s ' \t' ' '
 $nobody sh -c 'kill -STOP $0' $pid 2>/dev/null; echo "stop $?"

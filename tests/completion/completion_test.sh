@@ -122,12 +122,13 @@ complete_line() {
 #   bash-completion's joining of words split at ':'), absent (no
 #   configuration file)
 cases=$(cat <<'EOF'
-any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--help,--version,-p,-o,-x
+any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--batch,--stable-names,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
-any|zorvadmin --dry-run --|--check,--strict,--tsv,--json,--get,--quiet,--restore,--set,--devices
-any|zorvadmin --json --|--check,--strict,--dry-run,--get,--quiet,--restore,--set,--devices
-any|zorvadmin --tsv --dry-run -|--check,--strict,--get,--quiet,--restore,--set,--devices,-p,-o,-x
-any|zorvadmin --check --s|--strict,--set
+any|zorvadmin --dry-run --|--check,--strict,--tsv,--json,--get,--quiet,--restore,--set,--devices,--batch,--stable-names
+any|zorvadmin --json --|--check,--strict,--dry-run,--get,--quiet,--restore,--set,--devices,--batch,--stable-names
+any|zorvadmin --tsv --dry-run -|--check,--strict,--get,--quiet,--restore,--set,--devices,--batch,--stable-names,-p,-o,-x
+any|zorvadmin --check --s|--strict,--set,--stable-names
+any|zorvadmin --b|--batch
 any|zorvadmin --check --strict zorv|zorv.conf,zorv.conf.bak
 any|zorvadmin --set |UI_Port,LogDirectoryPath,CUPS_ConfigPath
 any|zorvadmin --dry-run --set L|LogDirectoryPath
@@ -169,6 +170,7 @@ any|zorvadmin -o fi|fifo0
 any|zorvadmin --check zorv|zorv.conf,zorv.conf.bak
 any|zorvadmin --check |fifo0,other.txt,sub dir,zorv.conf,zorv.conf.bak
 any|zorvadmin --check s|sub dir
+any|zorvadmin --batch zorv|zorv.conf,zorv.conf.bak
 EOF
 )
 

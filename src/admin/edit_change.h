@@ -1,0 +1,31 @@
+// A change made of a list of edits (--batch, --stable-names), under the
+// lock its run holds: planned and checked whole, then written once through
+// the one commit, with one backup and one audit line per edit that changes
+// something, and the listing of the result.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "admin/locked_read.h"
+#include "admin/options.h"
+#include "config/edit_list.h"
+
+namespace zorv {
+
+struct EditList {
+  std::vector<ConfigEdit> edits;
+  // Per edit, what its messages begin with ("FILE:LINE: "); may be empty.
+  std::vector<std::string> labels;
+};
+
+// Plans list over the file locked.read has read, then previews (--dry-run),
+// leaves every file as it is (nothing changes), or commits; then the
+// listing unless --quiet: from locked.read's entries, or, for --tsv without
+// --dry-run, from the new file as it is read again (the read under the lock
+// then needs to keep no entries). Returns the exit status after any message.
+// changed: the change was made, so that a later failure is not logged as its refusal.
+int commitEditList(const ConfigFiles& files, const EditList& list, const LongOptions& options, AskedQueues& queues,
+                   LockedRead& locked, bool& changed);
+
+}  // namespace zorv
