@@ -26,10 +26,11 @@ class Zorvadmin(object):
         self.path = path
         self.warned = set()
 
-    def run(self, args, path=None):
-        """Runs the command; its warnings become the task's warnings."""
+    def run(self, args, path=None, data=None):
+        """Runs the command (DATA on its standard input); its warnings become
+        the task's warnings."""
         cmd = [self.command] + args
-        rc, out, err = self.module.run_command(cmd, environ_update={'ZORV_CONF': path or self.path})
+        rc, out, err = self.module.run_command(cmd, data=data, environ_update={'ZORV_CONF': path or self.path})
         for line in lines(err):
             # A dry run and the real run warn alike; once is enough.
             if line.startswith(WARNING_PREFIX) and line not in self.warned:
@@ -42,8 +43,8 @@ class Zorvadmin(object):
         self.module.fail_json(msg=msg or failure_message(rc, out, err, reason), reason=reason,
                               rc=rc, cmd=cmd, stdout=out, stderr=err)
 
-    def checked(self, args, path=None):
-        cmd, rc, out, err = self.run(args, path)
+    def checked(self, args, path=None, data=None):
+        cmd, rc, out, err = self.run(args, path, data)
         if rc != 0:
             self.fail(cmd, rc, out, err)
         return out
@@ -98,11 +99,11 @@ def unescape(field):
     return ''.join(out)
 
 
-def json_document(zorvadmin, args, path=None):
+def json_document(zorvadmin, args, path=None, data=None):
     """The --json document of a run; a command that does not print one
     (older than 1.3) fails the task rather than being guessed at."""
     # --json first: the command reads the options before the operation.
-    cmd, rc, out, err = zorvadmin.run(['--json'] + args, path)
+    cmd, rc, out, err = zorvadmin.run(['--json'] + args, path, data)
     if rc != 0:
         zorvadmin.fail(cmd, rc, out, err)
     try:
@@ -134,18 +135,24 @@ def stable_name_of_serial(zorvadmin, serial):
     return unescape(found[0]['stable_name'])
 
 
-def dry_run_diff(zorvadmin, args):
+def dry_run_diff(zorvadmin, args, data=None, json=True):
     """The unified diff a change would make, from its --dry-run --json
-    document. A missing file is first created by the real run from the
+    document (or, for a run that has no --json, what it prints: the diff
+    alone). A missing file is first created by the real run from the
     command's default, so the dry run works on that default, made by the
     classic listing in a scratch directory."""
-    if os.path.lexists(zorvadmin.path):
-        return json_document(zorvadmin, ['--dry-run', '--quiet'] + args).get('diff', '')
-    scratch = os.path.join(zorvadmin.module.tmpdir, 'zorv.conf')
-    zorvadmin.checked([], path=scratch)
-    diff = json_document(zorvadmin, ['--dry-run', '--quiet'] + args, path=scratch).get('diff', '')
+    path = None
+    if not os.path.lexists(zorvadmin.path):
+        path = os.path.join(zorvadmin.module.tmpdir, 'zorv.conf')
+        zorvadmin.checked([], path=path)
+    if json:
+        diff = json_document(zorvadmin, ['--dry-run', '--quiet'] + args, path=path, data=data).get('diff', '')
+    else:
+        diff = zorvadmin.checked(['--dry-run', '--quiet'] + args, path=path, data=data)
+    if path is None:
+        return diff
     return ('# %s does not exist; zorvadmin creates it from its default, then:\n' % zorvadmin.path
-            + diff.replace(scratch, zorvadmin.path))
+            + diff.replace(path, zorvadmin.path))
 
 
 def backup_of(zorvadmin):
