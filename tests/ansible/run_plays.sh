@@ -245,6 +245,7 @@ header="- hosts: localhost
     zorv.admin.zorv_printer: {path: $conf}
     zorv.admin.zorv_printer_info: {path: $conf}
     zorv.admin.zorv_setting: {path: $conf}
+    zorv.admin.zorv_printers: {path: $conf}
   tasks:"
 playbook() {  # playbook NAME "TASK NAME|ARGUMENTS" ...: $work/NAME.yml, one zorv_printer task per argument
   local name=$1 task
@@ -475,6 +476,78 @@ expect "info: entries whose printer is absent" "$(field info read absent_entries
   '[{"cups_make_and_model": "", "device_path": "/dev/usb/lp6", "node": "", "queue": "Q1", "verdict": "absent"}, {"cups_make_and_model": "", "device_path": "/dev/null", "node": "", "queue": "Q2", "verdict": "absent"}, {"cups_make_and_model": "", "device_path": "/dev/usb/lp\\t1", "node": "", "queue": "Gone", "verdict": "absent"}]'
 expect "info: unreadable file" "$(field info "unreadable file" reason)" file-error
 expect "info: configuration untouched" "$(snapshot)" "$before"
+
+# --- zorv_printers: the whole host in one batch -----------------------------
+cat >"$work/declare.yml" <<EOF
+$header
+    - name: declare
+      zorv.admin.zorv_printers:
+        entries:
+          - {name: q1, serial: A-1}
+          - {name: Q2, device: /dev/usb/lp1}
+          - {name: Q3, stable: true}
+        exclusive: true
+        settings: {UI_Port: "59795", LogDirectoryPath: /var/log/zorv/}
+        zorvadmin: $work/logbin/zorvadmin
+EOF
+# zorvadmin refuses a queue name with a control character, in a batch line
+# as in -x, so such an entry cannot be removed by the batch.
+before=$(snapshot)
+play declare --check
+expect "declare: an entry it cannot remove" "$(field declare declare reason) $(field declare declare msg)" \
+  "refused zorvadmin: (standard input):4: the queue name must not contain control characters; nothing changed"
+expect "declare: nothing changed" "$(snapshot)" "$before"
+sed -i '/^<Printer Q\x1cX>$/,/^<\/Printer>$/d' "$conf"
+before=$(snapshot)
+play declare --check --diff
+expect "declare, check mode: changed" "$(field declare declare status) $(field declare stats changed)" "changed 1"
+expect "declare, check mode: the batch" "$(field declare declare batch)" \
+  '["add q1 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "add Q2 /dev/usb/lp1", "remove Gone", "set UI_Port 59795"]'
+expect "declare, check mode: one diff" "$(field declare declare shown | grep -c -x -E -e '-<Printer Gone>' -e '\+UI_Port[[:space:]]+59795' -e '\+DevicePath /dev/usb/lp1')" 3
+expect "declare, check mode: directory untouched" "$(snapshot)" "$before"
+: >"$calls"
+play declare
+expect "declare: changed" "$(field declare declare status) $(field declare stats changed)/$(field declare stats failed)" "changed 1/0"
+expect "declare: backup_file" "$(field declare declare backup_file)" "$conf.bak"
+expect "declare: one change run" "$(grep -c '^--quiet ' "$calls")" 1
+expect "declare: entries in the file" "$(entries | tr '\n' ,)" \
+  "Q1 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,Q3 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,Q2 /dev/usb/lp1,"
+: >"$calls"
+before=$(snapshot)
+play declare --diff
+expect "declare, second run: recap" "$(field declare stats changed)/$(field declare stats failed)" 0/0
+expect "declare, second run: no batch" "$(field declare declare batch) $(grep -c '^--quiet ' "$calls")" "[] 0"
+expect "declare, second run: directory untouched" "$(snapshot)" "$before"
+cat >"$work/declared-failures.yml" <<EOF
+$header
+    - name: serial two printers have
+      zorv.admin.zorv_printers: {entries: [{name: Q1, serial: D-4}]}
+      ignore_errors: true
+    - name: stable on a printer not present
+      zorv.admin.zorv_printers: {entries: [{name: Gone, stable: true}]}
+      ignore_errors: true
+    - name: two ways to name a printer
+      zorv.admin.zorv_printers: {entries: [{name: Q1, serial: A-1, device: /dev/usb/lp0}]}
+      ignore_errors: true
+    - name: unknown queue
+      zorv.admin.zorv_printers: {entries: [{name: NOSUCH, device: /dev/usb/lp0}]}
+      ignore_errors: true
+    - name: missing file in check mode
+      zorv.admin.zorv_printers: {entries: [{name: Q1, serial: A-1}], path: $missing}
+      check_mode: true
+EOF
+play declared-failures
+expect "declared failures: recap" "$(field declared-failures stats ignored)/$(field declared-failures stats changed)" 4/1
+while IFS=: read -r task reason; do
+  expect "declared failures: $task" "$(field declared-failures "$task" reason)" "$reason"
+done <<'ROWS'
+serial two printers have:serial-ambiguous
+stable on a printer not present:not-present
+unknown queue:unknown-queue
+ROWS
+expect "declared failures: two ways" "$(field declared-failures "two ways to name a printer" msg)" \
+  "entry Q1: give exactly one of device, serial and stable: true"
+expect "declared failures: missing file stays missing" "$(ls -A "$work/missing")" ""
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

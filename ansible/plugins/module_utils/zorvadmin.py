@@ -11,6 +11,7 @@ import os
 WARNING_PREFIX = 'zorvadmin: warning: '
 UNREACHABLE_PREFIX = 'zorvadmin: cannot reach the CUPS scheduler'
 UNKNOWN_QUEUE_TEXT = "can't find in CUPS Spooler Entry"
+UNKNOWN_QUEUE_BATCH_TEXT = ': the CUPS scheduler knows no queue '  # a --batch line's
 
 # Exit statuses of zorvadmin; 4 is what releases after 1.1 return when the
 # scheduler cannot be asked (1.1 says so on stderr and returns 2).
@@ -62,7 +63,7 @@ def failure_reason(rc, out, err):
         return 'scheduler-unreachable'
     # On standard output, or on standard error when the run prints a --json
     # document on standard output.
-    if rc == 2 and (UNKNOWN_QUEUE_TEXT in out or UNKNOWN_QUEUE_TEXT in err):
+    if rc == 2 and (UNKNOWN_QUEUE_TEXT in out or UNKNOWN_QUEUE_TEXT in err or UNKNOWN_QUEUE_BATCH_TEXT in err):
         return 'unknown-queue'
     return REASONS.get(rc, 'failed')
 
