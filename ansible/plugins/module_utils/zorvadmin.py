@@ -136,7 +136,7 @@ def stable_name_of_serial(zorvadmin, serial):
     return unescape(found[0]['stable_name'])
 
 
-def dry_run_diff(zorvadmin, args, data=None, json=True):
+def dry_run_diff(zorvadmin, args, data=None, as_json=True):
     """The unified diff a change would make, from its --dry-run --json
     document (or, for a run that has no --json, what it prints: the diff
     alone). A missing file is first created by the real run from the
@@ -146,7 +146,7 @@ def dry_run_diff(zorvadmin, args, data=None, json=True):
     if not os.path.lexists(zorvadmin.path):
         path = os.path.join(zorvadmin.module.tmpdir, 'zorv.conf')
         zorvadmin.checked([], path=path)
-    if json:
+    if as_json:
         diff = json_document(zorvadmin, ['--dry-run', '--quiet'] + args, path=path, data=data).get('diff', '')
     else:
         diff = zorvadmin.checked(['--dry-run', '--quiet'] + args, path=path, data=data)

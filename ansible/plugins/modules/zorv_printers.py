@@ -226,7 +226,7 @@ def main():
     batch = ''.join(line + '\n' for line in lines)
     # The dry run refuses what the real run would refuse, and an empty diff
     # is a batch that changes nothing (a setting written another way).
-    diff = dry_run_diff(zorvadmin, ['--batch', '-'], data=batch, json=False)
+    diff = dry_run_diff(zorvadmin, ['--batch', '-'], data=batch, as_json=False)
     result['changed'] = bool(diff.strip())
     if module._diff and result['changed']:
         result['diff'] = dict(prepared=diff)
