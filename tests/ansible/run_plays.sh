@@ -93,13 +93,14 @@ EOF
 # mount namespace whose /run holds udev's database for their links:
 # lp0 a ZPR4410 (serial A-1) on port 2; lp1 a printer whose Device ID holds
 # U+2028 in its model (serial C-3) on port 3; lp2 and lp3 two printers that
-# report one serial (D-4) on ports 4 and 5.
+# report one serial (D-4) on ports 4 and 5; lp4 (serial E-5, port 6) has no
+# links at all.
 mock=$work/mock
 mkdir -p "$mock"
 : >"$mock/tree.umockdev"
 printf 'mount -t tmpfs tmpfs /run && mkdir -p /run/udev/data\n' >"$mock/db.sh"
 : >"$mock/links.sh"
-mock_printer() {  # mock_printer MINOR PORT MODEL SERIAL LINK-MODEL
+mock_printer() {  # mock_printer MINOR PORT MODEL SERIAL [LINK-MODEL]: no links without LINK-MODEL
   local n=$1 port=$2 serial=$4
   local usb=/devices/pci0000:00/0000:00:14.0/usb1/1-$port
   local interface=$usb/1-$port:1.0 id link
@@ -110,6 +111,7 @@ mock_printer() {  # mock_printer MINOR PORT MODEL SERIAL LINK-MODEL
     "N: usb/lp$n" "E: DEVNAME=/dev/usb/lp$n" "E: SUBSYSTEM=usbmisc" "E: MAJOR=180" "E: MINOR=$n" "A: dev=180:$n" \
     "" >>"$mock/tree.umockdev"
   # shellcheck disable=SC2016 # $UMOCKDEV_DIR is links.sh's, under umockdev-run
+  [ $# -eq 5 ] || return 0
   for link in "usb/by-id/usb-Zorv_${5}_$serial-lp" "usb/by-path/pci-0000:00:14.0-usb-0:$port:1.0-lp"; do
     printf 'echo S:%s >>/run/udev/data/c180:%s\n' "$link" "$n" >>"$mock/db.sh"
     printf 'mkdir -p "$UMOCKDEV_DIR/dev/%s" && ln -s ../lp%s "$UMOCKDEV_DIR/dev/%s" && ln -s 180:%s "$UMOCKDEV_DIR/dev/.node/%s"\n' \
@@ -120,6 +122,7 @@ mock_printer 0 2 ZPR4410 A-1 ZPR4410
 mock_printer 1 3 $'ZPR\u20282200' C-3 ZPR_2200
 mock_printer 2 4 ZPR4410 D-4 ZPR4410
 mock_printer 3 5 ZPR2200 D-4 ZPR2200
+mock_printer 4 6 ZPR2200 E-5
 printf 'exec "$@"\n' >>"$mock/links.sh"
 printf 'exec umockdev-run -d %s -- sh %s "$@"\n' "$mock/tree.umockdev" "$mock/links.sh" >>"$mock/db.sh"
 
@@ -363,13 +366,16 @@ $header
       zorv.admin.zorv_printer: {name: Q2, serial: D-4}
       check_mode: true
       ignore_errors: true
+    - name: serial of a printer without a stable name
+      zorv.admin.zorv_printer: {name: Q2, serial: E-5}
+      ignore_errors: true
     - name: port refused
       zorv.admin.zorv_setting: {name: UI_Port, value: "port"}
       ignore_errors: true
 EOF
 before=$(snapshot)
 play failures
-expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 8/0
+expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 9/0
 for task in "unknown queue" "unknown queue in check mode"; do
   expect "failures: $task: message" "$(field failures "$task" msg)" "NOSUCH can't find in CUPS Spooler Entry!!"
   expect "failures: $task: status" "$(field failures "$task" rc)" 2
@@ -382,6 +388,8 @@ expect "failures: scheduler unreachable: status" "$(field failures "scheduler un
 expect "failures: serial nobody has: message" "$(field failures "serial nobody has" msg)" "no present printer has the serial Z-9"
 expect "failures: serial two printers have: message" "$(field failures "serial two printers have" msg)" \
   "2 present printers have the serial D-4: /dev/usb/lp2, /dev/usb/lp3; name the device instead"
+expect "failures: serial of a printer without a stable name: message" \
+  "$(field failures "serial of a printer without a stable name" msg)" "the printer with the serial E-5 (/dev/usb/lp4) has no stable name"
 while IFS=: read -r task reason; do  # what each task failed of
   expect "failures: $task: reason" "$(field failures "$task" status) $(field failures "$task" reason)" "fatal $reason"
 done <<'ROWS'
@@ -392,6 +400,7 @@ scheduler unreachable:scheduler-unreachable
 scheduler unreachable in check mode:scheduler-unreachable
 serial nobody has:serial-not-found
 serial two printers have:serial-ambiguous
+serial of a printer without a stable name:serial-not-found
 port refused:refused
 ROWS
 expect "failures: directory untouched" "$(snapshot)" "$before"
@@ -467,7 +476,7 @@ devices() {  # devices EXPRESSION: EXPRESSION over the list of devices the info 
   "$python" -c 'import json, sys; devices = json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$(field info read devices)" "$1"
 }
 expect "info: every printer, once" "$(devices '[d["node"] for d in devices]')" \
-  "['/dev/usb/lp0', '/dev/usb/lp1', '/dev/usb/lp2', '/dev/usb/lp3']"
+  "['/dev/usb/lp0', '/dev/usb/lp1', '/dev/usb/lp2', '/dev/usb/lp3', '/dev/usb/lp4']"
 expect "info: a printer and its entries" "$(devices 'json.dumps(devices[0], sort_keys=True)')" \
   '{"entries": [{"cups_make_and_model": "Local Raw Printer", "device_path": "/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "node": "/dev/usb/lp0", "queue": "Q3", "verdict": "unknown"}, {"cups_make_and_model": "", "device_path": "/dev/usb/lp0", "node": "/dev/usb/lp0", "queue": "Q\\x1cX", "verdict": "unknown"}], "kind": "usb", "links": ["/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp"], "make": "Zorv", "model": "ZPR4410", "node": "/dev/usb/lp0", "port": "1-2", "serial": "A-1", "stable_name": "/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "stable_name_reason": "own-serial"}'
 expect "info: a Device ID holding U+2028" "$(devices '[devices[1][k] for k in ("model", "serial", "stable_name")]')" \
@@ -532,12 +541,18 @@ $header
     - name: unknown queue
       zorv.admin.zorv_printers: {entries: [{name: NOSUCH, device: /dev/usb/lp0}]}
       ignore_errors: true
+    - name: listed twice
+      zorv.admin.zorv_printers: {entries: [{name: Q1, device: /dev/usb/lp0}, {name: q1, device: /dev/usb/lp1}]}
+      ignore_errors: true
+    - name: line break
+      zorv.admin.zorv_printers: {settings: {LogDirectoryPath: "/var/log\\nremove Q1"}}
+      ignore_errors: true
     - name: missing file in check mode
       zorv.admin.zorv_printers: {entries: [{name: Q1, serial: A-1}], path: $missing}
       check_mode: true
 EOF
 play declared-failures
-expect "declared failures: recap" "$(field declared-failures stats ignored)/$(field declared-failures stats changed)" 4/1
+expect "declared failures: recap" "$(field declared-failures stats ignored)/$(field declared-failures stats changed)" 6/1
 while IFS=: read -r task reason; do
   expect "declared failures: $task" "$(field declared-failures "$task" reason)" "$reason"
 done <<'ROWS'
@@ -547,6 +562,8 @@ unknown queue:unknown-queue
 ROWS
 expect "declared failures: two ways" "$(field declared-failures "two ways to name a printer" msg)" \
   "entry Q1: give exactly one of device, serial and stable: true"
+expect "declared failures: listed twice" "$(field declared-failures "listed twice" msg)" "q1 is listed more than once in entries"
+expect "declared failures: line break" "$(field declared-failures "line break" msg)" "a line break in '/var/log\\nremove Q1'"
 expect "declared failures: missing file stays missing" "$(ls -A "$work/missing")" ""
 
 echo "$passed passed, $failed failed"
