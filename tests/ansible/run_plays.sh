@@ -69,7 +69,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 CUPS_SERVER=$socket lpstat -r >/dev/null 2>&1 || { echo "cupsd did not start; see $cups/log/error_log" >&2; exit 1; }
-for queue in Q1 Q2; do
+for queue in Q1 Q2 Q3; do
   CUPS_SERVER=$socket lpadmin -p "$queue" -v zorv:/x -E
 done
 
@@ -89,36 +89,60 @@ DevicePath /dev/usb/lp0
 UI_Port  59787
 </Ports>
 EOF
-# Most plays find the command on PATH, as on a server: zorvadmin as 1.1,
-# without --devices, so that no play lists this machine's devices. One names
-# it through the module's zorvadmin option, a wrapper that logs every run.
+# The printers, mocked with umockdev as udev and the kernel show them, in a
+# mount namespace whose /run holds udev's database for their links:
+# lp0 a ZPR4410 (serial A-1) on port 2; lp1 a printer whose Device ID holds
+# U+2028 in its model (serial C-3) on port 3; lp2 and lp3 two printers that
+# report one serial (D-4) on ports 4 and 5; lp4 (serial E-5, port 6) has no
+# links at all.
+mock=$work/mock
+mkdir -p "$mock"
+: >"$mock/tree.umockdev"
+printf 'mount -t tmpfs tmpfs /run && mkdir -p /run/udev/data\n' >"$mock/db.sh"
+: >"$mock/links.sh"
+mock_printer() {  # mock_printer MINOR PORT MODEL SERIAL [LINK-MODEL]: no links without LINK-MODEL
+  local n=$1 port=$2 serial=$4
+  local usb=/devices/pci0000:00/0000:00:14.0/usb1/1-$port
+  local interface=$usb/1-$port:1.0 id link
+  id=$(printf 'MFG:Zorv;MDL:%s;SN:%s;' "$3" "$serial" | od -An -tx1 | tr -d ' \n')
+  printf '%s\n' "P: $usb" "E: SUBSYSTEM=usb" "E: DEVTYPE=usb_device" "A: manufacturer=Zorv" \
+    "A: product=USB Printer" "A: serial=$serial" "" "P: $interface" "E: SUBSYSTEM=usb" "E: DEVTYPE=usb_interface" \
+    "L: driver=../../../../../bus/usb/drivers/usblp" "H: ieee1284_id=$id" "" "P: $interface/usbmisc/lp$n" \
+    "N: usb/lp$n" "E: DEVNAME=/dev/usb/lp$n" "E: SUBSYSTEM=usbmisc" "E: MAJOR=180" "E: MINOR=$n" "A: dev=180:$n" \
+    "" >>"$mock/tree.umockdev"
+  # shellcheck disable=SC2016 # $UMOCKDEV_DIR is links.sh's, under umockdev-run
+  [ $# -eq 5 ] || return 0
+  for link in "usb/by-id/usb-Zorv_${5}_$serial-lp" "usb/by-path/pci-0000:00:14.0-usb-0:$port:1.0-lp"; do
+    printf 'echo S:%s >>/run/udev/data/c180:%s\n' "$link" "$n" >>"$mock/db.sh"
+    printf 'mkdir -p "$UMOCKDEV_DIR/dev/%s" && ln -s ../lp%s "$UMOCKDEV_DIR/dev/%s" && ln -s 180:%s "$UMOCKDEV_DIR/dev/.node/%s"\n' \
+      "${link%/*}" "$n" "$link" "$n" "${link//\//_}" >>"$mock/links.sh"
+  done
+}
+mock_printer 0 2 ZPR4410 A-1 ZPR4410
+mock_printer 1 3 $'ZPR\u20282200' C-3 ZPR_2200
+mock_printer 2 4 ZPR4410 D-4 ZPR4410
+mock_printer 3 5 ZPR2200 D-4 ZPR2200
+mock_printer 4 6 ZPR2200 E-5
+printf 'exec "$@"\n' >>"$mock/links.sh"
+printf 'exec umockdev-run -d %s -- sh %s "$@"\n' "$mock/tree.umockdev" "$mock/links.sh" >>"$mock/db.sh"
+
+# The plays find the real command on PATH, as on a server, running on the
+# mocked machine. One names it through the module's zorvadmin option, a
+# wrapper that logs every run.
 mkdir -p "$work/bin" "$work/logbin"
 cat >"$work/bin/zorvadmin" <<EOF
 #!/bin/sh
-[ "\$*" = --help ] && { '$binary' --help | grep -v -e --devices; exit 0; }
-exec '$binary' "\$@"
+# umockdev-run preloads its library ahead of a sanitizer build's runtime.
+ASAN_OPTIONS=\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}verify_asan_link_order=0 exec unshare -m sh '$mock/db.sh' '$binary' "\$@"
 EOF
 chmod 755 "$work/bin/zorvadmin"
 calls=$work/calls
 cat >"$work/logbin/zorvadmin" <<EOF
 #!/bin/sh
 printf '%s\n' "\$*" >>'$calls'
-exec '$binary' "\$@"
+exec '$work/bin/zorvadmin' "\$@"
 EOF
 chmod 755 "$work/logbin/zorvadmin"
-# A later zorvadmin as the modules must read it: status 4 when the scheduler
-# cannot be asked, and --devices (a stable name with an escaped tab).
-mkdir -p "$work/fakebin"
-cat >"$work/fakebin/zorvadmin" <<EOF
-#!/bin/sh
-case "\$*" in
-  --help) '$binary' --help; echo '  --devices       list the printer devices' ;;
-  "--devices --tsv") printf 'device\t/dev/usb/lp0\t/dev/usb/by-id/usb-Zorv_7\\\\tA-lp\tZorv ZPR4410\ndevice\t/dev/lp0\n' ;;
-  *-p*) echo 'zorvadmin: cannot ask the CUPS scheduler: timed out' >&2; exit 4 ;;
-  *) exec '$binary' "\$@" ;;
-esac
-EOF
-chmod 755 "$work/fakebin/zorvadmin"
 touch "$calls" "$work/ansible.cfg" "$work/plain"
 
 # An empty configuration and a private home keep the caller's ansible.cfg,
@@ -223,6 +247,8 @@ header="- hosts: localhost
   module_defaults:
     zorv.admin.zorv_printer: {path: $conf}
     zorv.admin.zorv_printer_info: {path: $conf}
+    zorv.admin.zorv_setting: {path: $conf}
+    zorv.admin.zorv_printers: {path: $conf}
   tasks:"
 playbook() {  # playbook NAME "TASK NAME|ARGUMENTS" ...: $work/NAME.yml, one zorv_printer task per argument
   local name=$1 task
@@ -246,33 +272,51 @@ expect "changes: modify Q1 returns the new device" "$(field changes "modify Q1" 
 expect "changes: recap" "$(field changes stats changed)" 4
 expect "changes: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp2,Q2 /dev/usb/lp3,"
 expect "changes: the command kept a backup" "$(test -f "$conf.bak" && echo yes)" yes
+expect "changes: backup_file names it" "$(field changes "remove Office" backup_file)" "$conf.bak"
 
 # --- a second run changes nothing ------------------------------------------
 logged="zorvadmin: $work/logbin/zorvadmin"
 playbook steady "modify Q1|name: Q1, device: /dev/usb/lp4, $logged" "remove Q2|name: Q2, state: absent, $logged" \
-  "Office stays absent|name: Office, state: absent, $logged"
+  "Office stays absent|name: Office, state: absent, $logged" "Q3 by serial|name: Q3, serial: A-1, $logged"
+cat >>"$work/steady.yml" <<EOF
+    - name: port
+      zorv.admin.zorv_setting: {name: UI_Port, value: "59790", $logged}
+    - name: log directory
+      zorv.admin.zorv_setting: {name: LogDirectoryPath, value: /var/log/zorv/, $logged}
+EOF
 play steady
-expect "steady, first run: recap" "$(field steady stats changed)/$(field steady stats failed)" 2/0
+expect "steady, first run: recap" "$(field steady stats changed)/$(field steady stats failed)" 5/0
 expect "steady, first run: ran the changes through the named command" \
-  "$(grep -c -e ' -p Q1 -o /dev/usb/lp4$' -e ' -x Q2$' "$calls")" 2
+  "$(grep -c -x -e '--quiet -p Q1 -o /dev/usb/lp4' -e '--quiet -x Q2' -e '--quiet -p Q3 -o /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp' \
+    -e '--quiet --set UI_Port 59790' -e '--quiet --set LogDirectoryPath /var/log/zorv/' "$calls")" 5
+expect "steady: serial resolved to the stable name" "$(field steady "Q3 by serial" device)" /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp
+expect "steady: setting changed, backup named" "$(field steady port changed) $(field steady port backup_file)" "true $conf.bak"
 : >"$calls"
 before=$(snapshot)
 play steady
 expect "steady, second run: play status" "$status" 0
 expect "steady, second run: recap" "$(field steady stats changed)/$(field steady stats failed)" 0/0
-expect "steady, second run: only reads" "$(grep -v -c '^--get ' "$calls")" 0
+expect "steady, second run: only reads" "$(grep -c -e '^--quiet ' "$calls")" 0
+expect "steady, second run: no backup_file" "$(field steady port backup_file)/$(field steady "Q3 by serial" backup_file)" null/null
 expect "steady, second run: directory untouched" "$(snapshot)" "$before"
-expect "steady: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp4,"
+expect "steady: entries in the file" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp4,Q3 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,"
+expect "steady: settings in the file" "$(grep -E -c -x -e 'UI_Port[[:space:]]+59790' -e 'LogDirectoryPath[[:space:]]+/var/log/zorv/' "$conf")" 2
 
 # --- check mode predicts and touches nothing -------------------------------
 playbook check "modify Q1|name: Q1, device: /dev/usb/lp9" "add Q2|name: Q2, device: /dev/usb/lp5" \
   "remove Q1|name: Q1, state: absent" "Q2 stays absent|name: Q2, state: absent"
+cat >>"$work/check.yml" <<EOF
+    - name: port
+      zorv.admin.zorv_setting: {name: UI_Port, value: "59791"}
+    - name: same port
+      zorv.admin.zorv_setting: {name: UI_Port, value: "59790"}
+EOF
 before=$(snapshot)
 play check --check
 expect "check: play status" "$status" 0
 expect "check: predicted changes" \
-  "$(for t in "modify Q1" "add Q2" "remove Q1" "Q2 stays absent"; do field check "$t" changed; done | tr '\n' ,)" \
-  "true,true,true,false,"
+  "$(for t in "modify Q1" "add Q2" "remove Q1" "Q2 stays absent" port "same port"; do field check "$t" changed; done | tr '\n' ,)" \
+  "true,true,true,false,true,false,"
 expect "check: predicted device" "$(field check "modify Q1" device)" /dev/usb/lp9
 expect "check: directory untouched" "$(snapshot)" "$before"
 
@@ -281,14 +325,17 @@ cat >"$work/diff.yml" <<EOF
 $header
     - name: modify Q1
       zorv.admin.zorv_printer: {name: Q1, device: /dev/usb/lp6}
+    - name: port
+      zorv.admin.zorv_setting: {name: UI_Port, value: "59787"}
 EOF
 play diff --diff
+expect "diff: the setting's diff" "$(field diff port shown | grep -E -x -e '-UI_Port[[:space:]]+59790' -e '\+UI_Port[[:space:]]+59787' | cut -c1)" "$(printf -- '-\n+')"
 expect "diff: play status" "$status" 0
 diff_text=$(field diff "modify Q1" shown)
 expect "diff: removed line" "$(grep -c -E '^-DevicePath[[:space:]:]+/dev/usb/lp4$' <<<"$diff_text")" 1
 expect "diff: added line" "$(grep -c -E '^\+DevicePath[[:space:]:]+/dev/usb/lp6$' <<<"$diff_text")" 1
 expect "diff: names the file" "$(grep -c -F -e "--- $conf" -e "+++ $conf" <<<"$diff_text")" 2
-expect "diff: the change was made" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp6,"
+expect "diff: the change was made" "$(entries | tr '\n' ,)" "Q1 /dev/usb/lp6,Q3 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,"
 
 # --- failures carry the command's message and status -----------------------
 cat >"$work/failures.yml" <<EOF
@@ -307,17 +354,28 @@ $header
       zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7}
       environment: {CUPS_SERVER: $work/no-scheduler.sock}
       ignore_errors: true
-    - name: status 4
-      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7, zorvadmin: $work/fakebin/zorvadmin}
-      ignore_errors: true
-    - name: status 4 in check mode
-      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7, zorvadmin: $work/fakebin/zorvadmin}
+    - name: scheduler unreachable in check mode
+      zorv.admin.zorv_printer: {name: Q2, device: /dev/usb/lp7}
+      environment: {CUPS_SERVER: $work/no-scheduler.sock}
       check_mode: true
+      ignore_errors: true
+    - name: serial nobody has
+      zorv.admin.zorv_printer: {name: Q2, serial: Z-9}
+      ignore_errors: true
+    - name: serial two printers have
+      zorv.admin.zorv_printer: {name: Q2, serial: D-4}
+      check_mode: true
+      ignore_errors: true
+    - name: serial of a printer without a stable name
+      zorv.admin.zorv_printer: {name: Q2, serial: E-5}
+      ignore_errors: true
+    - name: port refused
+      zorv.admin.zorv_setting: {name: UI_Port, value: "port"}
       ignore_errors: true
 EOF
 before=$(snapshot)
 play failures
-expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 6/0
+expect "failures: recap" "$(field failures stats ignored)/$(field failures stats changed)" 9/0
 for task in "unknown queue" "unknown queue in check mode"; do
   expect "failures: $task: message" "$(field failures "$task" msg)" "NOSUCH can't find in CUPS Spooler Entry!!"
   expect "failures: $task: status" "$(field failures "$task" rc)" 2
@@ -326,8 +384,12 @@ expect "failures: file error: status" "$(field failures "file error" rc)" 3
 expect "failures: file error: message" "$(field failures "file error" msg | cut -c1-11)" "zorvadmin: "
 expect "failures: scheduler unreachable: the cause, not what followed" "$(field failures "scheduler unreachable" msg)" \
   "zorvadmin: cannot reach the CUPS scheduler at $work/no-scheduler.sock: No such file or directory; queue names were not checked"
-expect "failures: status 4: the command's message" "$(field failures "status 4" msg)" \
-  "zorvadmin: cannot ask the CUPS scheduler: timed out"
+expect "failures: scheduler unreachable: status" "$(field failures "scheduler unreachable" rc)" 4
+expect "failures: serial nobody has: message" "$(field failures "serial nobody has" msg)" "no present printer has the serial Z-9"
+expect "failures: serial two printers have: message" "$(field failures "serial two printers have" msg)" \
+  "2 present printers have the serial D-4: /dev/usb/lp2, /dev/usb/lp3; name the device instead"
+expect "failures: serial of a printer without a stable name: message" \
+  "$(field failures "serial of a printer without a stable name" msg)" "the printer with the serial E-5 (/dev/usb/lp4) has no stable name"
 while IFS=: read -r task reason; do  # what each task failed of
   expect "failures: $task: reason" "$(field failures "$task" status) $(field failures "$task" reason)" "fatal $reason"
 done <<'ROWS'
@@ -335,8 +397,11 @@ unknown queue:unknown-queue
 unknown queue in check mode:unknown-queue
 file error:file-error
 scheduler unreachable:scheduler-unreachable
-status 4:scheduler-unreachable
-status 4 in check mode:scheduler-unreachable
+scheduler unreachable in check mode:scheduler-unreachable
+serial nobody has:serial-not-found
+serial two printers have:serial-ambiguous
+serial of a printer without a stable name:serial-not-found
+port refused:refused
 ROWS
 expect "failures: directory untouched" "$(snapshot)" "$before"
 
@@ -359,9 +424,15 @@ $header
     - name: remove from a missing file
       zorv.admin.zorv_printer: {name: Q2, state: absent, path: $missing}
       check_mode: true
+    - name: setting in a missing file
+      zorv.admin.zorv_setting: {name: UI_Port, value: "59788", path: $missing}
+      check_mode: true
 EOF
 play warnings --diff
-expect "warnings: recap" "$(field warnings stats changed)/$(field warnings stats ignored)" 3/1
+expect "warnings: recap" "$(field warnings stats changed)/$(field warnings stats ignored)" 4/1
+expect "missing file: setting predicted" "$(field warnings "setting in a missing file" changed)" true
+expect "missing file: the setting's diff" \
+  "$(field warnings "setting in a missing file" shown | grep -c -x -E -e "# $missing does not exist; zorvadmin creates it from its default, then:" -e '\+UI_Port[[:space:]]+59788')" 2
 # The default callback shows a task's warnings before its result.
 expect "warnings: the command's warning, once" "$(field warnings "device that does not exist" shown | grep '^\[WARNING\]')" \
   "[WARNING]: zorvadmin: the device path /dev/usb/lp8 does not exist"
@@ -375,8 +446,9 @@ expect "missing file: nothing to remove" "$(field warnings "remove from a missin
 expect "missing file: still missing" "$(ls -A "$work/missing")" ""
 
 # --- zorv_printer_info -----------------------------------------------------
-# An entry CUPS does not know, its device path with a tab.
-sed -i "s|^<Ports>|<Printer Gone>\nDevicePath /dev/usb/lp\t1\n</Printer>\n\n<Ports>|" "$conf"
+# An entry CUPS does not know, its device path with a tab, and one whose
+# queue name holds the byte 0x1c, which str.splitlines would split at.
+sed -i "s|^<Ports>|<Printer Gone>\nDevicePath /dev/usb/lp\t1\n</Printer>\n\n<Printer Q\x1cX>\nDevicePath /dev/usb/lp0\n</Printer>\n\n<Ports>|" "$conf"
 cat >"$work/info.yml" <<EOF
 $header
     - name: read
@@ -386,8 +458,6 @@ $header
       check_mode: true
     - name: missing file
       zorv.admin.zorv_printer_info: {path: $missing}
-    - name: with devices
-      zorv.admin.zorv_printer_info: {zorvadmin: $work/fakebin/zorvadmin}
     - name: unreadable file
       zorv.admin.zorv_printer_info: {path: $work/missing}
       ignore_errors: true
@@ -396,17 +466,105 @@ before=$(snapshot)
 play info
 expect "info: recap" "$(field info stats changed)/$(field info stats ignored)" 0/1
 expect "info: settings" "$(field info read settings)" \
-  "{\"CUPS_ConfigPath\": \"$cups/\", \"LogDirectoryPath\": \"\", \"UI_Port\": \"59787\"}"
+  "{\"CUPS_ConfigPath\": \"$cups/\", \"LogDirectoryPath\": \"/var/log/zorv/\", \"UI_Port\": \"59787\"}"
 expect "info: entries" "$(field info read entries)" \
-  '[{"backend": "zorv", "device": "/dev/usb/lp6", "fifo": "/x", "name": "Q1", "state": "ok"}, {"backend": "zorv", "device": "/dev/null", "fifo": "/x", "name": "Q2", "state": "ok"}, {"backend": "", "device": "/dev/usb/lp\t1", "fifo": "", "name": "Gone", "state": "unknown-queue"}]'
+  '[{"backend": "zorv", "device": "/dev/usb/lp6", "fifo": "/x", "name": "Q1", "state": "ok"}, {"backend": "zorv", "device": "/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "fifo": "/x", "name": "Q3", "state": "ok"}, {"backend": "zorv", "device": "/dev/null", "fifo": "/x", "name": "Q2", "state": "ok"}, {"backend": "", "device": "/dev/usb/lp\\t1", "fifo": "", "name": "Gone", "state": "unknown-queue"}, {"backend": "", "device": "/dev/usb/lp0", "fifo": "", "name": "Q\\x1cX", "state": "unknown-queue"}]'
 expect "info: check mode reads the same" "$(field info "read in check mode" entries)" "$(field info read entries)"
-expect "info: 1.1 lists no devices" "$(field info read devices_listed) $(field info read devices)" "false []"
 expect "info: missing file" "$(field info "missing file" exists) $(field info "missing file" entries)" "false []"
 expect "info: missing file not created" "$(ls -A "$work/missing")" ""
-expect "info: devices" "$(field info "with devices" devices_listed) $(field info "with devices" devices)" \
-  'true [{"fields": ["/dev/usb/lp0", "/dev/usb/by-id/usb-Zorv_7\tA-lp", "Zorv ZPR4410"], "identity": "Zorv ZPR4410", "path": "/dev/usb/lp0", "stable_name": "/dev/usb/by-id/usb-Zorv_7\tA-lp"}, {"fields": ["/dev/lp0"], "identity": "", "path": "/dev/lp0", "stable_name": ""}]'
+devices() {  # devices EXPRESSION: EXPRESSION over the list of devices the info task returned
+  "$python" -c 'import json, sys; devices = json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$(field info read devices)" "$1"
+}
+expect "info: every printer, once" "$(devices '[d["node"] for d in devices]')" \
+  "['/dev/usb/lp0', '/dev/usb/lp1', '/dev/usb/lp2', '/dev/usb/lp3', '/dev/usb/lp4']"
+expect "info: a printer and its entries" "$(devices 'json.dumps(devices[0], sort_keys=True)')" \
+  '{"entries": [{"cups_make_and_model": "Local Raw Printer", "device_path": "/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "node": "/dev/usb/lp0", "queue": "Q3", "verdict": "unknown"}, {"cups_make_and_model": "", "device_path": "/dev/usb/lp0", "node": "/dev/usb/lp0", "queue": "Q\\x1cX", "verdict": "unknown"}], "kind": "usb", "links": ["/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "/dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp"], "make": "Zorv", "model": "ZPR4410", "node": "/dev/usb/lp0", "port": "1-2", "serial": "A-1", "stable_name": "/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "stable_name_reason": "own-serial"}'
+expect "info: a Device ID holding U+2028" "$(devices '[devices[1][k] for k in ("model", "serial", "stable_name")]')" \
+  "['ZPR\u20282200', 'C-3', '/dev/usb/by-id/usb-Zorv_ZPR_2200_C-3-lp']"
+expect "info: entries whose printer is absent" "$(field info read absent_entries)" \
+  '[{"cups_make_and_model": "", "device_path": "/dev/usb/lp6", "node": "", "queue": "Q1", "verdict": "absent"}, {"cups_make_and_model": "", "device_path": "/dev/null", "node": "", "queue": "Q2", "verdict": "absent"}, {"cups_make_and_model": "", "device_path": "/dev/usb/lp\\t1", "node": "", "queue": "Gone", "verdict": "absent"}]'
 expect "info: unreadable file" "$(field info "unreadable file" reason)" file-error
 expect "info: configuration untouched" "$(snapshot)" "$before"
+
+# --- zorv_printers: the whole host in one batch -----------------------------
+cat >"$work/declare.yml" <<EOF
+$header
+    - name: declare
+      zorv.admin.zorv_printers:
+        entries:
+          - {name: q1, serial: A-1}
+          - {name: Q2, device: /dev/usb/lp1}
+          - {name: Q3, stable: true}
+        exclusive: true
+        settings: {UI_Port: "59795", LogDirectoryPath: /var/log/zorv/}
+        zorvadmin: $work/logbin/zorvadmin
+EOF
+# zorvadmin refuses a queue name with a control character, in a batch line
+# as in -x, so such an entry cannot be removed by the batch.
+before=$(snapshot)
+play declare --check
+expect "declare: an entry it cannot remove" "$(field declare declare reason) $(field declare declare msg)" \
+  "refused zorvadmin: (standard input):4: the queue name must not contain control characters; nothing changed"
+expect "declare: nothing changed" "$(snapshot)" "$before"
+sed -i '/^<Printer Q\x1cX>$/,/^<\/Printer>$/d' "$conf"
+before=$(snapshot)
+play declare --check --diff
+expect "declare, check mode: changed" "$(field declare declare status) $(field declare stats changed)" "changed 1"
+expect "declare, check mode: the batch" "$(field declare declare batch)" \
+  '["add q1 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp", "add Q2 /dev/usb/lp1", "remove Gone", "set UI_Port 59795"]'
+expect "declare, check mode: one diff" "$(field declare declare shown | grep -c -x -E -e '-<Printer Gone>' -e '\+UI_Port[[:space:]]+59795' -e '\+DevicePath /dev/usb/lp1')" 3
+expect "declare, check mode: directory untouched" "$(snapshot)" "$before"
+: >"$calls"
+play declare
+expect "declare: changed" "$(field declare declare status) $(field declare stats changed)/$(field declare stats failed)" "changed 1/0"
+expect "declare: backup_file" "$(field declare declare backup_file)" "$conf.bak"
+expect "declare: one change run" "$(grep -c '^--quiet ' "$calls")" 1
+expect "declare: entries in the file" "$(entries | tr '\n' ,)" \
+  "Q1 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,Q3 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,Q2 /dev/usb/lp1,"
+: >"$calls"
+before=$(snapshot)
+play declare --diff
+expect "declare, second run: recap" "$(field declare stats changed)/$(field declare stats failed)" 0/0
+expect "declare, second run: no batch" "$(field declare declare batch) $(grep -c '^--quiet ' "$calls")" "[] 0"
+expect "declare, second run: directory untouched" "$(snapshot)" "$before"
+cat >"$work/declared-failures.yml" <<EOF
+$header
+    - name: serial two printers have
+      zorv.admin.zorv_printers: {entries: [{name: Q1, serial: D-4}]}
+      ignore_errors: true
+    - name: stable on a printer not present
+      zorv.admin.zorv_printers: {entries: [{name: Gone, stable: true}]}
+      ignore_errors: true
+    - name: two ways to name a printer
+      zorv.admin.zorv_printers: {entries: [{name: Q1, serial: A-1, device: /dev/usb/lp0}]}
+      ignore_errors: true
+    - name: unknown queue
+      zorv.admin.zorv_printers: {entries: [{name: NOSUCH, device: /dev/usb/lp0}]}
+      ignore_errors: true
+    - name: listed twice
+      zorv.admin.zorv_printers: {entries: [{name: Q1, device: /dev/usb/lp0}, {name: q1, device: /dev/usb/lp1}]}
+      ignore_errors: true
+    - name: line break
+      zorv.admin.zorv_printers: {settings: {LogDirectoryPath: "/var/log\\nremove Q1"}}
+      ignore_errors: true
+    - name: missing file in check mode
+      zorv.admin.zorv_printers: {entries: [{name: Q1, serial: A-1}], path: $missing}
+      check_mode: true
+EOF
+play declared-failures
+expect "declared failures: recap" "$(field declared-failures stats ignored)/$(field declared-failures stats changed)" 6/1
+while IFS=: read -r task reason; do
+  expect "declared failures: $task" "$(field declared-failures "$task" reason)" "$reason"
+done <<'ROWS'
+serial two printers have:serial-ambiguous
+stable on a printer not present:not-present
+unknown queue:unknown-queue
+ROWS
+expect "declared failures: two ways" "$(field declared-failures "two ways to name a printer" msg)" \
+  "entry Q1: give exactly one of device, serial and stable: true"
+expect "declared failures: listed twice" "$(field declared-failures "listed twice" msg)" "q1 is listed more than once in entries"
+expect "declared failures: line break" "$(field declared-failures "line break" msg)" "a line break in '/var/log\\nremove Q1'"
+expect "declared failures: missing file stays missing" "$(ls -A "$work/missing")" ""
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

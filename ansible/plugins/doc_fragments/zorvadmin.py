@@ -7,7 +7,7 @@ __metaclass__ = type
 
 
 class ModuleDocFragment(object):
-    # The configuration file and the command, as both modules take them.
+    # The configuration file and the command, as every module takes them.
     DOCUMENTATION = r'''
 options:
   path:

@@ -17,8 +17,8 @@ description:
   - Every change is made by running C(zorvadmin), so its lock, its backup
     (C(FILE.bak)), its owner and mode rules and its syslog line all apply.
     The module never writes the file itself.
-  - Needs C(zorvadmin) 1.1 or later on the managed host, and root there
-    (use C(become)).
+  - Needs C(zorvadmin) 1.3 or later on the managed host (it reads the
+    command's C(--json) documents), and root there (use C(become)).
   - The queue is checked against the CUPS scheduler the command reaches; set
     C(CUPS_SERVER) through the task's C(environment) to use another one.
 version_added: 1.1.0
@@ -33,8 +33,18 @@ options:
   device:
     description:
       - The printer device path of the entry, such as C(/dev/usb/lp0).
-      - Required when I(state=present).
+      - With I(state=present), one of I(device) and I(serial) is required.
     type: str
+  serial:
+    description:
+      - The serial number of the printer, instead of I(device). It is looked
+        up on the managed host with C(zorvadmin --devices --json), and the
+        entry gets the stable name of the one present printer that reports
+        it (a udev link that survives renumbering).
+      - The task fails when no present printer, or more than one, reports
+        that serial, or when that printer has no stable name.
+    type: str
+    version_added: 1.3.0
   state:
     description:
       - C(present) adds the entry or changes its device path; the queue must
@@ -48,13 +58,13 @@ extends_documentation_fragment:
 attributes:
   check_mode:
     support: full
-    description: Asks C(zorvadmin --dry-run), so it fails where the real run
+    description: Asks C(zorvadmin --dry-run --json), so it fails where the real run
       would fail (for example on a queue CUPS does not know). When I(path)
       does not exist, the dry run works on the command's default file in a
       temporary directory, which is what the real run creates.
   diff_mode:
     support: full
-    description: Shows the unified diff C(zorvadmin --dry-run) prints.
+    description: Shows the unified diff of the C(zorvadmin --dry-run --json) document.
 notes:
   - The command's warnings (a device path that does not exist yet or cannot
     be checked, a device name that may be renumbered) are the task's
@@ -74,6 +84,12 @@ EXAMPLES = r'''
   zorv.admin.zorv_printer:
     name: ZPR4410
     device: /dev/usb/lp1
+  become: true
+
+- name: Queue Office drives the printer whose serial is A-1, wherever it is plugged in
+  zorv.admin.zorv_printer:
+    name: Office
+    serial: A-1
   become: true
 
 - name: Office no longer has a Zorv printer
@@ -103,12 +119,20 @@ previous_device:
   returned: always
   type: str
   sample: /dev/usb/lp0
+backup_file:
+  description: The copy C(zorvadmin) kept of the file before the change (C(FILE.bak)).
+  returned: when the task changed a file that existed
+  type: str
+  sample: /etc/zorv.conf.bak
+  version_added: 1.3.0
 reason:
   description:
     - Why the task failed, from the failing C(zorvadmin) run.
     - C(scheduler-unreachable) (the queue could not be checked),
       C(unknown-queue), C(refused) (any other refused operand),
       C(file-error), C(not-root), or C(failed) for any other status.
+    - C(serial-not-found) (no present printer reports I(serial), or it
+      has no stable name) and C(serial-ambiguous) (more than one does).
   returned: failed
   type: str
   sample: scheduler-unreachable
@@ -128,41 +152,19 @@ cmd:
 import os
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.zorv.admin.plugins.module_utils.zorvadmin import Zorvadmin
+from ansible_collections.zorv.admin.plugins.module_utils.zorvadmin import (
+    Zorvadmin, backup_of, dry_run_diff, json_document, stable_name_of_serial, unescape)
 
 
 def device_of(zorvadmin, name):
-    """The device path of NAME's entry, or None when there is none."""
-    cmd, rc, out, err = zorvadmin.run(['--get', name])
-    if rc == 2 and not out:  # stderr says "NAME has no entry in FILE"
-        return None
-    if rc != 0 and not os.path.lexists(zorvadmin.path):
-        # A missing file has no entries; -p creates it as the command
-        # always has.
-        return None
-    if rc != 0:
-        zorvadmin.fail(cmd, rc, out, err)
-    # A command older than 1.1 ignores --get and prints its listing with
-    # status 0; acting on that would be acting on garbage.
-    if not out.endswith('\n') or '\n' in out[:-1]:
-        zorvadmin.fail(cmd, rc, out, err,
-                       msg='%s does not answer --get as zorvadmin 1.1 does; version 1.1 or later is needed'
-                       % zorvadmin.command)
-    return out[:-1]
-
-
-def dry_run(module, zorvadmin, args):
-    """The diff the real run would make. A missing file is first created by
-    the real run from the command's default, so the dry run works on that
-    default, made by the classic listing in a scratch directory (--tsv
-    only reads since 1.2 and creates nothing)."""
-    if os.path.lexists(zorvadmin.path):
-        return zorvadmin.checked(['--dry-run', '--quiet'] + args)
-    scratch = os.path.join(module.tmpdir, 'zorv.conf')
-    zorvadmin.checked([], path=scratch)
-    diff = zorvadmin.checked(['--dry-run', '--quiet'] + args, path=scratch)
-    return ('# %s does not exist; zorvadmin creates it from its default, then:\n' % zorvadmin.path
-            + diff.replace(scratch, zorvadmin.path))
+    """The device path of NAME's entry, or None when there is none; queue
+    names compare without regard to case, as in CUPS."""
+    if not os.path.lexists(zorvadmin.path):
+        return None  # a missing file has no entries; -p creates it
+    for entry in json_document(zorvadmin, [])['entries']:
+        if unescape(entry['queue']).lower() == name.lower():
+            return unescape(entry['device_path'])
+    return None
 
 
 def change_args(name, device, state):
@@ -176,11 +178,13 @@ def main():
         argument_spec=dict(
             name=dict(type='str', required=True, aliases=['queue']),
             device=dict(type='str'),
+            serial=dict(type='str'),
             state=dict(type='str', default='present', choices=['present', 'absent']),
             path=dict(type='path', default='/etc/zorv.conf'),
             zorvadmin=dict(type='path'),
         ),
-        required_if=[('state', 'present', ['device'])],
+        required_if=[('state', 'present', ['device', 'serial'], True)],
+        mutually_exclusive=[('device', 'serial')],
         supports_check_mode=True,
     )
     name = module.params['name']
@@ -198,6 +202,9 @@ def main():
         command = module.get_bin_path('zorvadmin', required=True)  # fails the task when missing
     zorvadmin = Zorvadmin(module, command, module.params['path'])
 
+    if module.params['serial'] is not None and state == 'present':
+        device = stable_name_of_serial(zorvadmin, module.params['serial'])
+    existed = os.path.lexists(zorvadmin.path)
     previous = device_of(zorvadmin, name)
     wanted = device if state == 'present' else None
     result = dict(changed=False, device=previous, previous_device=previous)
@@ -208,7 +215,7 @@ def main():
     if module.check_mode or module._diff:
         # The dry run refuses what the real run would refuse, and its diff is
         # the change the real run makes.
-        diff = dry_run(module, zorvadmin, args)
+        diff = dry_run_diff(zorvadmin, args)
         if module._diff:
             result['diff'] = dict(prepared=diff)
         if module.check_mode:
@@ -219,6 +226,8 @@ def main():
     zorvadmin.checked(['--quiet'] + args)
     result['changed'] = True
     result['device'] = wanted
+    if existed:  # a file the run creates has no earlier copy
+        result['backup_file'] = backup_of(zorvadmin)
     module.exit_json(**result)
 
 

@@ -13,16 +13,19 @@ module: zorv_printer_info
 short_description: Read the Zorv printer daemon configuration and the printer devices
 description:
   - Returns the settings and every printer entry of the Zorv configuration
-    file (C(/etc/zorv.conf)) with the state of its CUPS queue, as
-    C(zorvadmin --tsv) prints them, and the printer devices as
-    C(zorvadmin --devices --tsv) prints them when the command has that
-    option.
+    file (C(/etc/zorv.conf)) with the state of its CUPS queue, from the
+    C(zorvadmin --json) document, and the printer devices present, from the
+    C(zorvadmin --devices --json) document.
+  - Strings are as the command writes them in its documents - a tab,
+    newline or backslash as C(\t), C(\n), C(\\), other control characters
+    and bytes that are not UTF-8 as C(\xNN) - so a queue name holding the
+    byte 0x1c reads C(Q\x1cX).
   - Changes nothing. A configuration that does not exist is reported as
     such and not created (a plain C(zorvadmin) listing would create it).
     The command takes a shared lock on C(FILE.lock), creating that empty
     file when it is missing.
-  - Needs C(zorvadmin) 1.1 or later on the managed host, and root there
-    (use C(become)).
+  - Needs C(zorvadmin) 1.3 or later on the managed host (it reads the
+    command's C(--json) documents), and root there (use C(become)).
 version_added: 1.2.0
 extends_documentation_fragment:
   - zorv.admin.zorvadmin
@@ -48,6 +51,10 @@ EXAMPLES = r'''
 - name: Queues CUPS does not know
   ansible.builtin.debug:
     msg: "{{ zorv.entries | selectattr('state', 'eq', 'unknown-queue') | map(attribute='name') | list }}"
+
+- name: Stable name of the printer whose serial is A-1
+  ansible.builtin.debug:
+    msg: "{{ (zorv.devices | selectattr('serial', 'eq', 'A-1') | first).stable_name }}"
 
 - name: Device path of ZPR4410
   ansible.builtin.debug:
@@ -93,68 +100,76 @@ entries:
           (the scheduler could not be asked).
       type: str
       sample: ok
-devices_listed:
-  description: Whether the command can list printer devices (C(--devices)); when it cannot, I(devices) is empty.
-  returned: always
-  type: bool
-  sample: false
 devices:
-  description: The printer devices the command finds, one per C(device) record of C(zorvadmin --devices --tsv).
+  description: The printer devices present, as C(zorvadmin --devices --json) lists them.
   returned: always
   type: list
   elements: dict
   contains:
-    path:
+    node:
       description: The device node.
       type: str
       sample: /dev/usb/lp0
+    kind:
+      description: C(usb) or C(parallel).
+      type: str
+      sample: usb
+    port:
+      description: The USB port (or the parallel port) the printer is on.
+      type: str
+      sample: 1-2
+    make:
+      description: The maker, from the printer's IEEE 1284 Device ID.
+      type: str
+      sample: Zorv
+    model:
+      description: The model, from the Device ID.
+      type: str
+      sample: ZPR4410
+    serial:
+      description: The serial number, from the Device ID; empty when it has none.
+      type: str
+      sample: A-1
     stable_name:
-      description: A name that survives renumbering (a udev link); empty when there is none.
+      description: A name that survives renumbering (a udev link), which C(zorvadmin) advises; empty when there is none.
       type: str
-      sample: /dev/usb/by-id/usb-Zorv_ZPR4410_0001-lp
-    identity:
-      description: What the device says it is (maker, model, serial number).
+      sample: /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp
+    stable_name_reason:
+      description: Why that name - C(own-serial), C(shared-serial) or C(no-serial).
       type: str
-      sample: Zorv ZPR4410 0001
-    fields:
-      description: Every field of the record after C(device), as printed.
+      sample: own-serial
+    links:
+      description: Every link that leads to the node.
       type: list
       elements: str
-      sample: [/dev/usb/lp0, /dev/usb/by-id/usb-Zorv_ZPR4410_0001-lp, Zorv ZPR4410 0001]
+      sample: [/dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp, /dev/usb/by-path/pci-0000:00:14.0-usb-0:2:1.0-lp]
+    entries:
+      description: The entries whose device path leads to this printer, each with C(queue), C(device_path),
+        C(node), C(cups_make_and_model) and C(verdict) (as in C(absent_entries)).
+      type: list
+      elements: dict
+      sample: [{queue: ZPR4410, device_path: /dev/usb/lp0, node: /dev/usb/lp0,
+                cups_make_and_model: "Zorv ZPR4410, 1.0", verdict: matches}]
+absent_entries:
+  description: The entries whose device is not present, with the members of I(devices[].entries).
+  returned: always
+  type: list
+  elements: dict
+  sample: [{queue: Back, device_path: /dev/usb/lp5, node: "", cups_make_and_model: "", verdict: absent}]
 '''
 
 import os
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.zorv.admin.plugins.module_utils.zorvadmin import Zorvadmin, tsv_records
-
-ENTRY_FIELDS = ('name', 'device', 'backend', 'fifo', 'state')
+from ansible_collections.zorv.admin.plugins.module_utils.zorvadmin import Zorvadmin, json_document
 
 
 def configuration(zorvadmin):
-    """The settings and entries from --tsv."""
-    settings, entries = {}, []
-    for record in tsv_records(zorvadmin.checked(['--tsv'])):
-        if record[0] == 'setting' and len(record) == 3:
-            settings[record[1]] = record[2]
-        elif record[0] == 'entry' and len(record) == 1 + len(ENTRY_FIELDS):
-            entries.append(dict(zip(ENTRY_FIELDS, record[1:])))
-    return settings, entries
-
-
-def devices(zorvadmin):
-    """The device records from --devices --tsv, or None when the command has
-    no --devices (1.1 lists the configuration instead of refusing it)."""
-    cmd, rc, out, err = zorvadmin.run(['--help'])
-    if rc != 0 or '--devices' not in out:
-        return None
-    found = []
-    for record in tsv_records(zorvadmin.checked(['--devices', '--tsv'])):
-        if record[0] == 'device' and len(record) > 1:
-            fields = record[1:]
-            padded = fields + [''] * 2
-            found.append(dict(path=fields[0], stable_name=padded[1], identity=padded[2], fields=fields))
-    return found
+    # The playbook-facing names of the entry members, as in 1.2 of this module.
+    document = json_document(zorvadmin, [])
+    entries = [dict(name=e['queue'], device=e['device_path'], backend=e['backend'], fifo=e['fifo'], state=e['state'])
+               for e in document['entries']]
+    return document['settings'], entries
 
 
 def main():
@@ -172,9 +187,10 @@ def main():
 
     exists = os.path.lexists(zorvadmin.path)
     settings, entries = configuration(zorvadmin) if exists else ({}, [])
-    listed = devices(zorvadmin)
+    # Without a file --devices still lists the printers, with no entries.
+    devices = json_document(zorvadmin, ['--devices'])
     module.exit_json(changed=False, exists=exists, settings=settings, entries=entries,
-                     devices_listed=listed is not None, devices=listed or [])
+                     devices=devices['devices'], absent_entries=devices['absent_entries'])
 
 
 if __name__ == '__main__':
