@@ -12,7 +12,7 @@ namespace {
 enum class Operand { None, Optional, Required, Pair };
 
 // The options that may stand beside one another, as bits.
-enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8, kJson = 16 };
+enum OptionBit : unsigned { kDryRun = 1, kTsv = 2, kQuiet = 4, kStrict = 8, kJson = 16, kConfig = 32 };
 
 struct LongOptionSpec {
   std::string_view name;
@@ -29,11 +29,15 @@ constexpr const char* kSetNeedsPair = "--set needs a setting and its value";
 constexpr const char* kBatchNeedsFile = "--batch needs a file";
 constexpr const char* kJsonOrTsv = "--json and --tsv cannot go together";
 
-constexpr std::array<LongOptionSpec, 14> kLongOptions = {{
+constexpr std::array<LongOptionSpec, 15> kLongOptions = {{
     {"--help", Operand::None, RunMode::Help, 0, 0, "  --help          print this help and exit\n"},
     {"--version", Operand::None, RunMode::Version, 0, 0, "  --version       print the version and exit\n"},
     {"--check", Operand::Optional, RunMode::Check, 0, kStrict | kJson,
      "  --check [FILE]  check the configuration (or FILE) and change nothing (since 1.1)\n"},
+    {"--config", Operand::Required, RunMode::Classic, kConfig, 0,
+     "  -f FILE, --config FILE\n"
+     "                  administer FILE instead of /etc/zorv.conf, as ZORV_CONF does; ignored\n"
+     "                  in a set-user-ID run (since 1.3)\n"},
     {"--strict", Operand::None, RunMode::Classic, kStrict, 0,
      "  --strict        with --check: warnings count as errors (since 1.2)\n"},
     {"--dry-run", Operand::None, RunMode::Classic, kDryRun, 0,
@@ -118,9 +122,11 @@ struct Parser {
     if (row.operand == Operand::Pair && !takePair(parsed.options)) return false;
     const std::string_view taken = row.operand == Operand::Pair ? std::string_view() : operand(row, value, attached);
     if (row.operand == Operand::Required && taken.empty() && !attached) {
+      if (row.bit == kConfig) return fail(std::string(argv[at]) + " needs a file");
       return fail(row.mode == RunMode::Batch ? kBatchNeedsFile : kGetNeedsQueue);
     }
     given |= row.bit;
+    if (row.bit == kConfig) parsed.options.configFile = taken;
     if (row.mode == RunMode::Classic) {
       flags.push_back(&row);
       return true;
@@ -143,7 +149,9 @@ struct Parser {
   bool longOption() {
     const std::string_view argument = argv[at];
     std::string_view value;
-    const LongOptionSpec* row = specFor(argument, value);
+    // -f is --config's short name, as visudo and sshd spell it.
+    const LongOptionSpec* row = specFor(argument == "-f" ? "--config" : argument, value);
+    if (argument == "-f") return take(*row, value, false);
     if (row == nullptr) return fail("unknown option " + std::string(argument));
     return take(*row, value, argument.size() > row->name.size());
   }
@@ -178,7 +186,10 @@ std::string conflictIn(const ParsedCommandLine& parsed, const Parser& parser) {
     return {};
   }
   const LongOptionSpec& mode = *parser.modeRow;
+  const bool standsAlone = mode.mode == RunMode::Help || mode.mode == RunMode::Version;
   for (const LongOptionSpec* flag : parser.flags) {
+    // The file to administer goes with every command that has one.
+    if (flag->bit == kConfig && !standsAlone) continue;
     if ((flag->bit & ~mode.goesWith) != 0) return std::string(mode.name) + " cannot go with " + std::string(flag->name);
   }
   if (parsed.classicArguments.size() < 2) return {};
@@ -201,7 +212,11 @@ void applyBits(LongOptions& options, unsigned given) {
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
   Parser parser(argc, argv);
-  for (; parser.at < argc && std::string_view(argv[parser.at]).substr(0, 2) == "--"; ++parser.at) {
+  const auto leading = [&](int at) {
+    const std::string_view argument = argv[at];
+    return argument.substr(0, 2) == "--" || argument == "-f";
+  };
+  for (; parser.at < argc && leading(parser.at); ++parser.at) {
     if (std::string_view(argv[parser.at]) == "--") {
       ++parser.at;
       break;

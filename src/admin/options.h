@@ -32,6 +32,7 @@ struct LongOptions {
   std::string_view setKey;     // --set KEY VALUE
   std::string_view setValue;
   std::string_view batchFile;  // --batch FILE; "-" for standard input
+  std::string_view configFile;  // -f FILE or --config FILE; empty for ZORV_CONF or /etc/zorv.conf
   bool dryRun = false;
   bool tsv = false;   // output for scripts: --tsv, or --json (which sets both)
   bool json = false;  // --json: one JSON document in place of the TSV records
@@ -47,7 +48,8 @@ struct ParsedCommandLine {
   std::vector<const char*> classicArguments;
 };
 
-// Arguments at the start that begin with "--" are long options, up to the
+// Arguments at the start that begin with "--" (or are "-f", --config's
+// short name) are long options, up to the
 // first that does not (a bare "--" ends them and is dropped). --check takes
 // the next argument as its file unless it begins with "-"; --get always
 // takes the next argument; both also take "=VALUE". The first unknown

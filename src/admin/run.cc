@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "admin/commands.h"
@@ -50,6 +51,11 @@ int runAdmin(int argc, const char* const* argv) {
     reportProblem("%s", parsed.problem.c_str());
     printRefusedUsage();
     return kExitRefused;
+  }
+  // The file named on the command line takes ZORV_CONF's place, and like it
+  // counts for nothing in a set-user-ID run.
+  if (!parsed.options.configFile.empty() && !runsSetUserId()) {
+    ::setenv("ZORV_CONF", std::string(parsed.options.configFile).c_str(), 1);
   }
   AdminContext context;
   const int classicCount = static_cast<int>(parsed.classicArguments.size());
