@@ -45,6 +45,13 @@ void logDeviceChange(AdminCommand command, std::string_view queue, std::string_v
             deviceOrNone(previous).c_str(), auditQuoted(device).c_str(), auditQuoted(config).c_str());
 }
 
+void logSettingChange(std::string_view key, const SettingValue& previous, std::string_view value,
+                      const std::string& config) {
+  const std::string old = previous.present ? auditQuoted(previous.value) : "(none)";
+  logChange("%s set %s from %s to %s in %s", invokingPerson().c_str(), std::string(key).c_str(), old.c_str(),
+            auditQuoted(value).c_str(), auditQuoted(config).c_str());
+}
+
 void logRefusedChange(const AdminContext& context, const std::string& config, int status) {
   const std::string person = invokingPerson();
   const std::string queue = auditQuoted(context.printerName);

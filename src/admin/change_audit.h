@@ -8,6 +8,7 @@
 
 #include "admin/context.h"
 #include "config/config_files.h"
+#include "config/config_pass.h"
 
 namespace zorv {
 
@@ -15,6 +16,10 @@ namespace zorv {
 // none), or its removal.
 void logDeviceChange(AdminCommand command, std::string_view queue, std::string_view previous, std::string_view device,
                      const std::string& config);
+
+// A setting set to value (previous: its value before, when it had a line).
+void logSettingChange(std::string_view key, const SettingValue& previous, std::string_view value,
+                      const std::string& config);
 
 // A change that ended with status, with the reason last reported.
 void logRefusedChange(const AdminContext& context, const std::string& config, int status);

@@ -16,24 +16,11 @@ std::string labelOf(const EditList& list, std::size_t i) { return i < list.label
 
 void logEdit(const ConfigEdit& edit, const EditOutcome& outcome, const std::string& config) {
   if (edit.mode == RewriteMode::SetValue) {
-    const std::string old = outcome.previousPresent ? auditQuoted(outcome.previous) : "(none)";
-    logChange("%s set %s from %s to %s in %s", invokingPerson().c_str(), std::string(edit.key).c_str(), old.c_str(),
-              auditQuoted(edit.value).c_str(), auditQuoted(config).c_str());
+    logSettingChange(edit.key, {outcome.previous, outcome.previousPresent}, edit.value, config);
     return;
   }
   const AdminCommand command = edit.mode == RewriteMode::Remove ? AdminCommand::Remove : AdminCommand::Add;
   logDeviceChange(command, edit.queue, outcome.previous, edit.device, config);
-}
-
-void showSetting(ConfigSettings& settings, std::string_view key, std::string_view value) {
-  if (key == keyword::kUiPort) {
-    copyText(settings.uiPortText, value);
-    settings.uiPort = leadingNumber(value);
-  } else if (key == keyword::kLogDirectoryPath) {
-    copyText(settings.logDirectoryPath, value);
-  } else {
-    copyText(settings.cupsConfigPath, value);
-  }
 }
 
 // The listing of the whole change, as a single command's shows its one:
@@ -41,7 +28,7 @@ void showSetting(ConfigSettings& settings, std::string_view key, std::string_vie
 // "Modified", new ones follow the others as "New!!".
 void showEdit(ConfigContent& shown, const ConfigEdit& edit, const EditOutcome& outcome, EntryKeeping keeping) {
   if (!outcome.changes) return;
-  if (edit.mode == RewriteMode::SetValue) return showSetting(shown.settings, edit.key, edit.value);
+  if (edit.mode == RewriteMode::SetValue) return setSettingValue(shown.settings, edit.key, edit.value);
   for (PrinterEntry& entry : shown.entries) {
     if (!sameQueueName(entry.spooler.view(), edit.queue) || entry.state == EntryState::Deleted) continue;
     entry.state = edit.mode == RewriteMode::Remove ? EntryState::Deleted : EntryState::Modified;

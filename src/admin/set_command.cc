@@ -18,37 +18,6 @@
 namespace zorv {
 namespace {
 
-// The value the file has now, and whether it has a line for it at all.
-struct CurrentSetting {
-  std::string value;
-  bool present = false;
-};
-
-CurrentSetting currentSetting(const ConfigSettings& settings, std::string_view key) {
-  if (key == keyword::kUiPort) return {std::string(settings.uiPortText.view()), settings.uiPortLine > 0};
-  if (key == keyword::kLogDirectoryPath) {
-    return {std::string(settings.logDirectoryPath.view()), settings.logDirectoryPathLine > 0};
-  }
-  return {std::string(settings.cupsConfigPath.view()), settings.cupsConfigPathLine > 0};
-}
-
-// The listing shows the new value, as the new file has it.
-void showSetting(ConfigSettings& settings, std::string_view key, std::string_view value) {
-  if (key == keyword::kUiPort) {
-    copyText(settings.uiPortText, value);
-    settings.uiPort = leadingNumber(value);
-  } else if (key == keyword::kLogDirectoryPath) {
-    copyText(settings.logDirectoryPath, value);
-  } else {
-    copyText(settings.cupsConfigPath, value);
-  }
-}
-
-void logSetting(std::string_view key, const CurrentSetting& before, std::string_view value, const std::string& config) {
-  const std::string old = before.present ? auditQuoted(before.value) : "(none)";
-  logChange("%s set %s from %s to %s in %s", invokingPerson().c_str(), std::string(key).c_str(), old.c_str(),
-            auditQuoted(value).c_str(), auditQuoted(config).c_str());
-}
 
 void logRefusedSetting(std::string_view key, const std::string& config) {
   logRefusal("%s could not set %s in %s: %s", invokingPerson().c_str(), auditQuoted(key).c_str(),
@@ -70,7 +39,7 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
   LockedRead locked;
   const RunKind kind = options.dryRun ? RunKind::Preview : RunKind::Change;
   if (const int status = readUnderLock(files, queues, {kind, keeping, {}, {}}, locked); status != kExitOk) return status;
-  const CurrentSetting before = currentSetting(locked.read.content.settings, options.setKey);
+  const SettingValue before = settingValueOf(locked.read.content.settings, options.setKey);
   RewriteRequest request;
   request.mode = RewriteMode::SetValue;
   request.setting = options.setKey;
@@ -83,11 +52,11 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
   const PreviewCapture capture(options.json && options.dryRun);
   const int status =
       rewriteConfiguration(files, request, queues, replacing, unused,
-                           {[&] { logSetting(options.setKey, before, options.setValue, files.config); },
+                           {[&] { logSettingChange(options.setKey, before, options.setValue, files.config); },
                             [&] { logRefusedSetting(options.setKey, files.config); }});
   if (status != kExitOk || (options.quiet && !capture.diff())) return status;
   ConfigContent& shown = locked.read.content;
-  showSetting(shown.settings, options.setKey, options.setValue);
+  setSettingValue(shown.settings, options.setKey, options.setValue);
   if (options.json) {
     printListingDocument(options.quiet ? nullptr : &shown, queues.state(), capture.diff());
     return kExitOk;

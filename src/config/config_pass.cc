@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <set>
 
+#include "config/config_format.h"
 #include "config/pass_machine.h"
 #include "config/setting_rewrite.h"
 #include "io/file_descriptor.h"
@@ -153,6 +154,25 @@ std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping kee
   ConfigPass pass(files, recorder, std::move(setup));
   readLines(input.get(), [&pass](const Line& line) { return pass.handleLine(line); });
   return std::move(recorder.names);
+}
+
+SettingValue settingValueOf(const ConfigSettings& settings, std::string_view key) {
+  if (key == keyword::kUiPort) return {std::string(settings.uiPortText.view()), settings.uiPortLine > 0};
+  if (key == keyword::kLogDirectoryPath) {
+    return {std::string(settings.logDirectoryPath.view()), settings.logDirectoryPathLine > 0};
+  }
+  return {std::string(settings.cupsConfigPath.view()), settings.cupsConfigPathLine > 0};
+}
+
+void setSettingValue(ConfigSettings& settings, std::string_view key, std::string_view value) {
+  if (key == keyword::kUiPort) {
+    copyText(settings.uiPortText, value);
+    settings.uiPort = leadingNumber(value);
+  } else if (key == keyword::kLogDirectoryPath) {
+    copyText(settings.logDirectoryPath, value);
+  } else {
+    copyText(settings.cupsConfigPath, value);
+  }
 }
 
 }  // namespace zorv

@@ -61,6 +61,17 @@ struct ConfigSettings {
   bool hasPorts = false;       // a <Ports> line, where an add inserts its block
 };
 
+// One setting's value as the file writes it, and whether it has a line.
+struct SettingValue {
+  std::string value;
+  bool present = false;
+};
+
+// key is UI_Port, LogDirectoryPath or CUPS_ConfigPath (the last for any other).
+SettingValue settingValueOf(const ConfigSettings& settings, std::string_view key);
+// Sets what the listing shows of key to value, as a file with that line has it.
+void setSettingValue(ConfigSettings& settings, std::string_view key, std::string_view value);
+
 // A line that a rewrite would not copy as it stands.
 struct LineFinding {
   int line;

@@ -5,29 +5,10 @@
 #include <cerrno>
 
 #include "config/config_format.h"
+#include "config/queue_directory.h"
 
 namespace zorv {
 namespace {
-
-// The bytes of a plan pass do not depend on what the scheduler knows; the
-// run's own directory is asked only by the commit's pass.
-class AnyQueue final : public QueueDirectory {
- public:
-  bool knows(std::string_view) override { return true; }
-};
-
-struct SettingNow {
-  std::string value;
-  bool present = false;
-};
-
-SettingNow settingNow(const ConfigSettings& settings, std::string_view key) {
-  if (key == keyword::kUiPort) return {std::string(settings.uiPortText.view()), settings.uiPortLine > 0};
-  if (key == keyword::kLogDirectoryPath) {
-    return {std::string(settings.logDirectoryPath.view()), settings.logDirectoryPathLine > 0};
-  }
-  return {std::string(settings.cupsConfigPath.view()), settings.cupsConfigPathLine > 0};
-}
 
 // As the single commands decide it: an add whose every block already has
 // the spelling and the device path, a remove of a queue without a block, a
@@ -36,7 +17,7 @@ EditOutcome outcomeOf(const ConfigEdit& edit, const ConfigRead& read) {
   EditOutcome outcome;
   outcome.hadBlock = read.blockFound;
   if (edit.mode == RewriteMode::SetValue) {
-    const SettingNow now = settingNow(read.content.settings, edit.key);
+    const SettingValue now = settingValueOf(read.content.settings, edit.key);
     outcome.previous = now.value;
     outcome.previousPresent = now.present;
     outcome.changes = !now.present || now.value != edit.value;
@@ -77,7 +58,9 @@ FileDescriptor rewriteIntoMemory(const ConfigFiles& files, const RewriteRequest&
     return memory;
   }
   const int fd = memory.get();
-  AnyQueue anyQueue;
+  // The bytes of a plan pass do not depend on what the scheduler knows; the
+  // run's own directory is asked only by the commit's pass.
+  EveryQueueKnown anyQueue;
   result = rewriteConfig(files, request, anyQueue, [&files, fd](std::string_view bytes) {
              if (writeAllBytes(fd, bytes) == 0) return 0;
              reportFileError("rewrite", files.config);
@@ -95,7 +78,7 @@ EditPlan planEdits(const ConfigFiles& files, const std::vector<ConfigEdit>& edit
   keepNothing.entry = [](const PrinterEntry&) {};
   for (std::size_t i = 0; i < edits.size(); ++i) {
     const ConfigEdit& edit = edits[i];
-    AnyQueue anyQueue;
+    EveryQueueKnown anyQueue;
     const std::string_view queue = edit.mode == RewriteMode::SetValue ? std::string_view() : edit.queue;
     const FileDescriptor input = current.valid() ? reopenFromStart(files, current.get()) : FileDescriptor();
     if (current.valid() && !input.valid()) {
