@@ -1,10 +1,10 @@
 #include "admin/device_survey.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
 
+#include "io/problem_report.h"
 #include "spooler/queue_models.h"
 
 namespace zorv {
@@ -115,7 +115,7 @@ std::vector<DeviceWarning> deviceWarnings(const std::vector<PrinterEntry>& entri
   if (entries.empty()) return warnings;
   const DeviceSurvey survey = surveyDevices(entries);
   if (survey.error != 0) {
-    std::fprintf(stderr, "zorvadmin: warning: %s\n", surveyFailure(survey).c_str());
+    reportAside(Aside::Warning, "%s", surveyFailure(survey).c_str());
     surveyed = false;
     return warnings;
   }
@@ -149,16 +149,15 @@ void warnAboutPrinterIdentity(std::string_view queue, std::string_view devicePat
   copyText(entries[0].devicePath, devicePath);
   const DeviceSurvey survey = surveyDevices(entries);
   if (survey.error != 0) {
-    std::fprintf(stderr, "zorvadmin: warning: %s\n", surveyFailure(survey).c_str());
+    reportAside(Aside::Warning, "%s", surveyFailure(survey).c_str());
     return;
   }
   const EntryDevice& entry = survey.entries[0];
   if (const std::string better = betterName(survey, entry, devicePath); !better.empty()) {
-    std::fprintf(stderr, "zorvadmin: warning: %s\n", better.c_str());
+    reportAside(Aside::Warning, "%s", better.c_str());
   }
   if (entry.verdict == ModelVerdict::Differs) {
-    std::fprintf(stderr, "zorvadmin: warning: %s %s\n", std::string(devicePath).c_str(),
-                 otherModel(survey, entry).c_str());
+    reportAside(Aside::Warning, "%s %s", std::string(devicePath).c_str(), otherModel(survey, entry).c_str());
   }
 }
 
