@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "admin/check_findings.h"
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
 #include "admin/exit_status.h"
@@ -26,18 +27,6 @@
 namespace zorv {
 namespace {
 
-// Findings are printed by line; at one line, those about the line itself
-// come first, then the settings, then the block that opens there, then the
-// printer its device path leads to.
-enum class Rank { Line, Setting, Entry, Device };
-
-struct Finding {
-  int line;
-  std::string message;
-  bool warning = false;
-  Rank rank = Rank::Entry;
-};
-
 // A file of any size is checked through, but not one that never ends.
 constexpr std::uint64_t kMaxCheckedBytes = std::uint64_t{1} << 30;
 // The printers behind the entries are looked at for this many blocks; a
@@ -52,72 +41,6 @@ constexpr std::size_t kMaxDuplicateKeys = 65536;
 constexpr std::size_t kMaxDeviceVerdicts = 32768;
 // Findings held for a block that has not closed yet (see FindingPrinter).
 constexpr std::size_t kMaxPendingFindings = 16384;
-
-std::vector<Finding> settingsFindings(const ConfigSettings& settings) {
-  std::vector<Finding> findings;
-  if (!settings.hasPorts) findings.push_back({0, "no <Ports> line; an add has nowhere to put a new block"});
-  if (settings.uiPortLine > 0 && !isPortNumber(settings.uiPortText.view())) {
-    findings.push_back({settings.uiPortLine, "UI_Port is not a number from 1 to 65535"});
-  }
-  const std::string printersConf = printersConfPath(settings.cupsConfigPath.view());
-  FileDescriptor readable = openForReading(printersConf);
-  if (!readable.valid()) {
-    // Root's alone on many systems (0600 root:lp): a fact about the
-    // system, not the file.
-    findings.push_back({settings.cupsConfigPathLine, "warning: CUPS_ConfigPath: no readable " + printersConf, true});
-  }
-  for (Finding& finding : findings) finding.rank = Rank::Setting;
-  return findings;
-}
-
-bool printsBefore(const Finding& a, const Finding& b) { return a.line != b.line ? a.line < b.line : a.rank < b.rank; }
-
-// Prints findings in line order as the pass goes: those met since the last
-// block closed wait for it, as the block's own finding precedes the lines
-// inside it. Memory holds one block's findings, whatever the file's size;
-// the findings known before the pass (settings, printers) join in order.
-class FindingPrinter {
- public:
-  // With json, the findings are kept for the document instead.
-  FindingPrinter(std::string path, std::vector<Finding> known, bool strict, std::vector<JsonFinding>* json = nullptr)
-      : path_(std::move(path)), known_(std::move(known)), strict_(strict), json_(json) {
-    std::stable_sort(known_.begin(), known_.end(), printsBefore);
-  }
-
-  void add(Finding finding) { pending_.push_back(std::move(finding)); }
-  std::size_t pendingCount() const { return pending_.size(); }
-
-  // Prints what is pending, and the findings known before, through line.
-  void flushThrough(int line) {
-    while (nextKnown_ < known_.size() && known_[nextKnown_].line <= line) pending_.push_back(known_[nextKnown_++]);
-    std::stable_sort(pending_.begin(), pending_.end(), printsBefore);
-    // Those past line (a long block's own, found before it closed) wait.
-    const auto past = std::find_if(pending_.begin(), pending_.end(), [line](const Finding& f) { return f.line > line; });
-    for (auto finding = pending_.begin(); finding != past; ++finding) {
-      wrong_ = wrong_ || !finding->warning || strict_;
-      if (json_ != nullptr) {
-        json_->push_back({finding->line, finding->message, finding->warning});
-        continue;
-      }
-      // Queue names and paths in a finding are the file's text.
-      const std::string message = escaped(finding->message, Escaping::TerminalText);
-      std::printf("%s:%d: %s\n", path_.c_str(), finding->line, message.c_str());
-    }
-    pending_.erase(pending_.begin(), past);
-  }
-
-  void flushAll() { flushThrough(INT_MAX); }
-  bool wrong() const { return wrong_; }
-
- private:
-  std::string path_;
-  std::vector<Finding> known_;
-  bool strict_;  // warnings count as errors
-  std::vector<JsonFinding>* json_;
-  std::size_t nextKnown_ = 0;
-  std::vector<Finding> pending_;
-  bool wrong_ = false;
-};
 
 // Each distinct device path is looked at once, up to a cap; past it a path
 // is looked at again when met again.
@@ -325,26 +248,6 @@ int checkConfig(const std::string& path, bool strict, bool json) {
   const int status = out.wrong() || unchecked ? kExitRefused : kExitOk;
   if (json) printCheckDocument(path, findings, status);
   return status;
-}
-
-int printDevicePath(const std::string& path, std::string_view queue) {
-  const ConfigFiles files = configFilesFor(path);
-  if (checkLinksFollowed(files) != 0) return kExitFileError;
-  EveryQueueKnown queues;
-  // The first block of the queue is all that is kept of the file.
-  std::optional<std::string> devicePath;
-  PassObserver observer;
-  observer.entry = [&](const PrinterEntry& entry) {
-    if (!devicePath && sameQueueName(entry.spooler.view(), queue)) devicePath = entry.devicePath.view();
-  };
-  const ConfigRead read = readConfig(files, queues, {EntryKeeping::All, MissingFile::IsAnError, {}, &observer});
-  if (read.result != PassResult::Ok) return kExitFileError;
-  if (devicePath) {
-    std::printf("%s\n", escaped(*devicePath, Escaping::TerminalText).c_str());
-    return kExitOk;
-  }
-  reportProblem("%s has no entry in %s", std::string(queue).c_str(), path.c_str());
-  return kExitRefused;
 }
 
 }  // namespace zorv

@@ -1,4 +1,4 @@
-// --check and --get: questions about a configuration that change nothing.
+// --check: what is wrong with a configuration, changing nothing.
 #pragma once
 
 #include <string>
@@ -14,8 +14,5 @@ namespace zorv {
 // only when strict. Creates no file.
 // With json, one document with the findings and the status (json_output.h).
 int checkConfig(const std::string& path, bool strict, bool json = false);
-
-// Prints the device path of queue's entry; 2 when the file has none.
-int printDevicePath(const std::string& path, std::string_view queue);
 
 }  // namespace zorv

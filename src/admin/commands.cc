@@ -7,6 +7,7 @@
 #include "admin/batch_command.h"
 #include "admin/change_command.h"
 #include "admin/check.h"
+#include "admin/get_command.h"
 #include "admin/devices_command.h"
 #include "admin/exit_status.h"
 #include "admin/operands.h"
