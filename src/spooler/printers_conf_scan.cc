@@ -97,8 +97,9 @@ int scanSpoolerConfig(const std::string& printersConf, SpoolerColumns& columns) 
   FileDescriptor input = openForReading(printersConf);
   if (!input.valid()) return -1;
   OpenBlocks open;
+  // A comment ("#...") begins with none of the tags scanLine looks for.
   const ReadResult result = readLines(input.get(), [&](const Line& line) {
-    if (line.textLength == 0 || line.text[0] != '#') scanLine(line, columns, open);
+    scanLine(line, columns, open);
     return 0;
   });
   return result == ReadResult::EndOfFile ? 0 : -1;
