@@ -101,7 +101,7 @@ int batchUnderLock(const Batch& batch, const LongOptions& options, const ConfigF
     if (change.verb == BatchVerb::Add) request.moreQueues.push_back(change.name);
   }
   request.onceAsked = [&] { return checkQueuesKnown(batch, queues); };
-  request.keepsNoEntries = options.tsv && !options.dryRun;  // listed from the new file
+  request.keepsNoEntries = options.tsv && !options.dryRun && !options.json;  // listed from the new file
   LockedRead locked;
   if (const int status = readUnderLock(files, queues, request, locked); status != kExitOk) return status;
   // The scheduler's spelling, as -p writes it; the strings outlive the edits.

@@ -6,6 +6,8 @@
 #include "admin/change_log.h"
 #include "admin/config_replace.h"
 #include "admin/exit_status.h"
+#include "admin/json_output.h"
+#include "admin/preview.h"
 #include "config/config_format.h"
 #include "io/problem_report.h"
 
@@ -85,12 +87,19 @@ int commitEditList(const ConfigFiles& files, const EditList& list, const LongOpt
     reportProblem("%sthis change cannot be made; nothing changed", labelOf(list, plan.refusedEdit).c_str());
     return exitStatusFor(plan.result);
   }
+  const PreviewCapture capture(options.json && options.dryRun);
   if (const int status = writePlan(files, list, plan, options, queues); status != kExitOk) return status;
   changed = plan.changesAnything && !options.dryRun;
   noteEditsDoingNothing(list, plan, files.config);
-  if (options.quiet) return kExitOk;
+  std::optional<std::string> diff = capture.diff();
+  if (options.json && options.dryRun && !diff) diff = "";  // nothing to preview: an empty diff, as -p's
+  if (options.quiet && !diff) return kExitOk;
   ConfigContent& shown = locked.read.content;
   for (std::size_t i = 0; i < list.edits.size(); ++i) showEdit(shown, list.edits[i], plan.outcomes[i], keeping);
+  if (options.json) {
+    printListingDocument(options.quiet ? nullptr : &shown, queues.state(), diff);
+    return kExitOk;
+  }
   if (!options.tsv || options.dryRun) {
     printResult(shown, queues.state(), options.tsv);
     return kExitOk;

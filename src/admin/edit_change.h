@@ -23,7 +23,9 @@ struct EditList {
 // leaves every file as it is (nothing changes), or commits; then the
 // listing unless --quiet: from locked.read's entries, or, for --tsv without
 // --dry-run, from the new file as it is read again (the read under the lock
-// then needs to keep no entries). Returns the exit status after any message.
+// then needs to keep no entries); --json's document, with a preview's diff
+// even under --quiet, always from locked.read's entries (kept whole).
+// Returns the exit status after any message.
 // changed: the change was made, so that a later failure is not logged as its refusal.
 int commitEditList(const ConfigFiles& files, const EditList& list, const LongOptions& options, AskedQueues& queues,
                    LockedRead& locked, bool& changed);

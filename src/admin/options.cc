@@ -46,8 +46,8 @@ constexpr std::array<LongOptionSpec, 15> kLongOptions = {{
      "  --tsv           list for scripts, tab-separated, every entry (since 1.1); without -p\n"
      "                  or -x it only reads, needs no root and creates nothing (since 1.2)\n"},
     {"--json", Operand::None, RunMode::Classic, kJson, 0,
-     "  --json          as --tsv, or with --check, but one JSON document for scripts\n"
-     "                  (since 1.3)\n"},
+     "  --json          as --tsv (also after --batch or --stable-names), or with --check,\n"
+     "                  but one JSON document for scripts (since 1.3)\n"},
     {"--get", Operand::Required, RunMode::Get, 0, 0,
      "  --get QUEUE     print the device path of QUEUE's entry (since 1.1)\n"},
     {"--quiet", Operand::None, RunMode::Classic, kQuiet, 0,
@@ -59,11 +59,11 @@ constexpr std::array<LongOptionSpec, 15> kLongOptions = {{
     {"--devices", Operand::None, RunMode::Devices, 0, kTsv | kJson,
      "  --devices       list the printer devices, their stable names and the entries that lead\n"
      "                  to each; for scripts with --tsv (since 1.2) or --json (since 1.3)\n"},
-    {"--batch", Operand::Required, RunMode::Batch, 0, kDryRun | kTsv | kQuiet,
+    {"--batch", Operand::Required, RunMode::Batch, 0, kDryRun | kTsv | kJson | kQuiet,
      "  --batch FILE    make the changes listed in FILE (- for standard input), one a line:\n"
      "                  add QUEUE DEVICE, remove QUEUE, set KEY VALUE; all as one change,\n"
      "                  or none if any line is refused (since 1.3)\n"},
-    {"--stable-names", Operand::None, RunMode::StableNames, 0, kDryRun | kTsv | kQuiet,
+    {"--stable-names", Operand::None, RunMode::StableNames, 0, kDryRun | kTsv | kJson | kQuiet,
      "  --stable-names  move every entry on a kernel name, or on a by-id name that several\n"
      "                  printers claim, to its printer's stable name, as one change (since 1.3)\n"},
 }};

@@ -91,9 +91,10 @@ int migrateUnderLock(const LongOptions& options, const ConfigFiles& files, bool&
   Migration migration;
   migration.devices = &scan.devices;
   migration.scheduler = &scheduler;
-  // A preview for scripts lists every entry; a change's listing for scripts
-  // is read from the new file.
-  migration.listedMax = options.tsv ? (options.dryRun ? SIZE_MAX : 0) : static_cast<std::size_t>(kMaxEntries);
+  // A preview for scripts, and --json, lists every entry; a change's TSV
+  // listing is read from the new file.
+  const bool listsAll = options.dryRun || options.json;
+  migration.listedMax = options.tsv ? (listsAll ? SIZE_MAX : 0) : static_cast<std::size_t>(kMaxEntries);
   const EntryStream stream = {[](const ConfigSettings&) {},
                               [&migration](const PrinterEntry& entry) { migration.meet(entry); }};
   // Every entry may move, not only the table's: every name is asked about.

@@ -129,6 +129,9 @@ TEST(ParseCommandLine, DecidesConflictsFromTheTable) {
       {{"--json", "--dry-run", "--set", "UI_Port", "1"}, "", RunMode::Set},
       {{"--json", "--dry-run", "-x", "Q1"}, "", RunMode::Classic},
       {{"--json", "--get", "Q1"}, "--get cannot go with --json", RunMode::Get},
+      {{"--json", "--dry-run", "--quiet", "--batch", "-"}, "", RunMode::Batch},
+      {{"--json", "--stable-names"}, "", RunMode::StableNames},
+      {{"--json", "--tsv", "--batch", "-"}, "--json and --tsv cannot go together", RunMode::Batch},
       {{"--json", "--strict"}, "--strict goes only with --check", RunMode::Classic},
   };
   for (const Case& c : cases) {

@@ -518,14 +518,14 @@ expect "declare, check mode: directory untouched" "$(snapshot)" "$before"
 play declare
 expect "declare: changed" "$(field declare declare status) $(field declare stats changed)/$(field declare stats failed)" "changed 1/0"
 expect "declare: backup_file" "$(field declare declare backup_file)" "$conf.bak"
-expect "declare: one change run" "$(grep -c '^--quiet ' "$calls")" 1
+expect "declare: one change run" "$(grep -c -x -e '--json --batch -' "$calls")" 1
 expect "declare: entries in the file" "$(entries | tr '\n' ,)" \
   "Q1 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,Q3 /dev/usb/by-id/usb-Zorv_ZPR4410_A-1-lp,Q2 /dev/usb/lp1,"
 : >"$calls"
 before=$(snapshot)
 play declare --diff
 expect "declare, second run: recap" "$(field declare stats changed)/$(field declare stats failed)" 0/0
-expect "declare, second run: no batch" "$(field declare declare batch) $(grep -c '^--quiet ' "$calls")" "[] 0"
+expect "declare, second run: no batch" "$(field declare declare batch) $(grep -c -e '--batch' "$calls")" "[] 0"
 expect "declare, second run: directory untouched" "$(snapshot)" "$before"
 cat >"$work/declared-failures.yml" <<EOF
 $header

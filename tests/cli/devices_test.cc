@@ -389,6 +389,8 @@ TEST_F(DevicesTest, ASurveyThatFailsSaysSo) {
       {entries, {"--check", "--strict"}, 2, warning},
       {configWith(cupsRoot()), {"--check"}, 0, ""},  // no entry: the printers do not matter
       {entries, {"--stable-names"}, 3, "zorvadmin: cannot survey the printer devices: Permission denied; nothing changed\n"},
+      {entries, {"--json", "--stable-names"}, 3,
+       "zorvadmin: cannot survey the printer devices: Permission denied; nothing changed\n"},
       {entries, {"--dry-run", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},
       {entries, {"--quiet", "-p", "Q1", "-o", "/dev/zero"}, 0, warning},  // and the change is made
   };
@@ -481,6 +483,9 @@ TEST_F(DevicesTest, StableNamesMigrateAsOneChange) {
                          " <Printer Z4410>\n-DevicePath /dev/usb/lp0\n+DevicePath " + idA + "\n </Printer>\n \n"
                          " <Printer Z2200>\n-DevicePath /dev/usb/lp1\n+DevicePath " + idB + "\n </Printer>\n \n <Ports>\n");
   EXPECT_EQ(readConf(), before);
+  const RunResult quietJson = migrate({"--json", "--dry-run", "--quiet", "--stable-names"});
+  EXPECT_EQ(quietJson.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(quietJson.out, nullptr, false), (nlohmann::json{{"format", 1}, {"diff", preview.out}}));
   for (const char* signal : {"KILL", "TERM"}) {
     SCOPED_TRACE(signal);
     writeConf(before);
@@ -507,6 +512,12 @@ TEST_F(DevicesTest, StableNamesMigrateAsOneChange) {
   EXPECT_EQ(readFile(conf() + ".bak"), before);
   EXPECT_EQ(run({"--quiet", "--restore"}).status, 0);
   EXPECT_EQ(readConf(), before);
+  // --json: the listing of the file as made, every entry on its new name.
+  const nlohmann::json listed = nlohmann::json::parse(migrate({"--json", "--stable-names"}).out, nullptr, false);
+  EXPECT_EQ(readConf(), after);
+  EXPECT_EQ(listed.value("/entries"_json_pointer, nlohmann::json()).size(), 2U) << listed;
+  EXPECT_EQ(listed.value("/entries/0/device_path"_json_pointer, nlohmann::json()), idA) << listed;
+  EXPECT_EQ(listed.value("/entries/1/device_path"_json_pointer, nlohmann::json()), idB) << listed;
 }
 
 }  // namespace

@@ -151,7 +151,11 @@ TEST_F(JsonTest, TheDocumentHoldsWhatTsvPrints) {
       {"--dry-run", "-x", "Q1"},
       {"--dry-run", "--set", "LogDirectoryPath", "/var/log/zorv\xe2\x80\xa8/"},
       {"--restore"},
+      {"--batch", file("batch")},
+      {"--dry-run", "--batch", file("batch")},
   };
+  // A modified entry, an add after the entries and a setting as one change.
+  writeFile(file("batch"), "add Q1 /dev/null\nadd Q2 /dev/zorv-q2\nset UI_Port 631\n");
   for (const std::vector<std::string>& args : runs) {
     SCOPED_TRACE(::testing::PrintToString(args));
     const bool restore = !args.empty() && args.front() == "--restore";
@@ -185,6 +189,42 @@ TEST_F(JsonTest, AQuietPreviewIsTheDiffAlone) {
                                    " </Printer>\n \n-<Printer Q\\xff>\n-DevicePath /dev/zorv-\\x7f\t\\\n"
                                    "-</Printer>\n-\n <Ports>\n # Status Monitor API socket port\n"
                                    " #  Default PORT  59787\n"}});
+}
+
+// --batch - and --json: the document of the whole change, a quiet preview
+// of no change an empty diff; a refused batch prints no document.
+TEST_F(JsonTest, ABatchFromStandardInputPrintsOneDocument) {
+  const std::string c = conf();
+  const struct {
+    const char* name;
+    std::string batch;
+    std::vector<std::string> args;
+    int status;
+    Json document;
+    std::string err;
+  } cases[] = {
+      {"a change", "add Q2 /dev/zorv-q2\nremove Q1\n", {"--json", "--batch", "-"}, 0, listing({kQ2}),
+       ""},
+      {"a quiet preview of nothing", "remove Q9\n", {"--json", "--dry-run", "--quiet", "--batch", "-"}, 0,
+       {{"format", 1}, {"diff", ""}},
+       "zorvadmin: (standard input):1: Q9 has no entry in " + c + "; nothing to remove\n"},
+      {"a quiet preview", "set UI_Port 631\n", {"--json", "--dry-run", "--quiet", "--batch", "-"}, 0,
+       {{"format", 1}, {"diff", "--- " + c + "\n+++ " + c + " (new)\n@@ -31,5 +31,5 @@\n <Ports>\n"
+                                " # Status Monitor API socket port\n #  Default PORT  59787\n"
+                                "-UI_Port  59787\n+UI_Port 631\n </Ports>\n"}},
+       ""},
+      {"a refused line", "remove Q1\nadd Nowhere /dev/null\n", {"--json", "--batch", "-"}, 2, nullptr,
+       "zorvadmin: (standard input):2: the CUPS scheduler knows no queue Nowhere; nothing changed\n"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    setUp(block("Q1", "/dev/zorv-q1"), false);
+    writeFile(file("batch"), row.batch);
+    const RunResult result = runWrapped({"sh", "-c", "exec \"$@\" <" + file("batch"), "sh"}, row.args);
+    EXPECT_EQ(result.status, row.status);
+    expectDocument(result, row.document);
+    EXPECT_EQ(result.err, row.err);
+  }
 }
 
 // A preview that cannot be captured is a failed run: a message, no

@@ -125,7 +125,7 @@ cases=$(cat <<'EOF'
 any|zorvadmin |--check,--strict,--dry-run,--tsv,--json,--get,--quiet,--restore,--set,--devices,--batch,--stable-names,--help,--version,-p,-o,-x
 any|zorvadmin --d|--dry-run,--devices
 any|zorvadmin --dry-run --|--tsv,--json,--quiet,--set,--batch,--stable-names
-any|zorvadmin --json --|--check,--strict,--dry-run,--quiet,--restore,--set,--devices
+any|zorvadmin --json --|--check,--strict,--dry-run,--quiet,--restore,--set,--devices,--batch,--stable-names
 any|zorvadmin --tsv --dry-run -|--quiet,--set,--batch,--stable-names,-p,-o,-x
 any|zorvadmin --check --s|--strict
 any|zorvadmin --b|--batch

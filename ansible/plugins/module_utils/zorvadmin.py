@@ -136,20 +136,16 @@ def stable_name_of_serial(zorvadmin, serial):
     return unescape(found[0]['stable_name'])
 
 
-def dry_run_diff(zorvadmin, args, data=None, as_json=True):
+def dry_run_diff(zorvadmin, args, data=None):
     """The unified diff a change would make, from its --dry-run --json
-    document (or, for a run that has no --json, what it prints: the diff
-    alone). A missing file is first created by the real run from the
+    document. A missing file is first created by the real run from the
     command's default, so the dry run works on that default, made by the
     classic listing in a scratch directory."""
     path = None
     if not os.path.lexists(zorvadmin.path):
         path = os.path.join(zorvadmin.module.tmpdir, 'zorv.conf')
         zorvadmin.checked([], path=path)
-    if as_json:
-        diff = json_document(zorvadmin, ['--dry-run', '--quiet'] + args, path=path, data=data).get('diff', '')
-    else:
-        diff = zorvadmin.checked(['--dry-run', '--quiet'] + args, path=path, data=data)
+    diff = json_document(zorvadmin, ['--dry-run', '--quiet'] + args, path=path, data=data).get('diff', '')
     if path is None:
         return diff
     return ('# %s does not exist; zorvadmin creates it from its default, then:\n' % zorvadmin.path

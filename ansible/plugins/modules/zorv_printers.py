@@ -73,12 +73,12 @@ extends_documentation_fragment:
 attributes:
   check_mode:
     support: full
-    description: Asks C(zorvadmin --dry-run --batch), so it fails where the
+    description: Asks C(zorvadmin --json --dry-run --batch), so it fails where the
       real run would fail. When I(path) does not exist, the dry run works on
       the command's default file in a temporary directory.
   diff_mode:
     support: full
-    description: Shows the unified diff of C(zorvadmin --dry-run --batch), the whole change as one diff.
+    description: Shows the unified diff of C(zorvadmin --json --dry-run --batch), the whole change as one diff.
 notes:
   - When I(path) does not exist, it is first made from the command's
     default (by its listing), then changed by the batch.
@@ -226,7 +226,7 @@ def main():
     batch = ''.join(line + '\n' for line in lines)
     # The dry run refuses what the real run would refuse, and an empty diff
     # is a batch that changes nothing (a setting written another way).
-    diff = dry_run_diff(zorvadmin, ['--batch', '-'], data=batch, as_json=False)
+    diff = dry_run_diff(zorvadmin, ['--batch', '-'], data=batch)
     result['changed'] = bool(diff.strip())
     if module._diff and result['changed']:
         result['diff'] = dict(prepared=diff)
@@ -234,7 +234,7 @@ def main():
         module.exit_json(**result)
     if not os.path.lexists(zorvadmin.path):
         zorvadmin.checked([])  # the listing makes the file from the default
-    zorvadmin.checked(['--quiet', '--batch', '-'], data=batch)
+    json_document(zorvadmin, ['--batch', '-'], data=batch)  # a document, or the task fails
     result['backup_file'] = backup_of(zorvadmin)
     module.exit_json(**result)
 
