@@ -8,21 +8,13 @@
 
 #include <cstring>
 
+#include "support/ipp_bytes.h"
+
 namespace zorv {
 namespace {
 
-ssize_t readFrom(void* context, ipp_uchar_t* buffer, size_t bytes) {
-  auto* source = static_cast<std::string_view*>(context);
-  const std::size_t count = std::min(bytes, source->size());
-  std::memcpy(buffer, source->data(), count);
-  source->remove_prefix(count);
-  return static_cast<ssize_t>(count);
-}
-
-ssize_t writeTo(void* context, ipp_uchar_t* buffer, size_t bytes) {
-  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(buffer), bytes);
-  return static_cast<ssize_t>(bytes);
-}
+using test::readFrom;
+using test::writeTo;
 
 ipp_t* newAnswer(ipp_op_t operation, ipp_status_t status) {
   ipp_t* request = ippNewRequest(operation);

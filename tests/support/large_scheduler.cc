@@ -1,5 +1,7 @@
 #include "support/large_scheduler.h"
 
+#include "support/ipp_bytes.h"
+
 #include <cups/cups.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,19 +19,6 @@
 
 namespace zorv::test {
 namespace {
-
-ssize_t readFrom(void* context, ipp_uchar_t* buffer, size_t bytes) {
-  auto* source = static_cast<std::string_view*>(context);
-  const std::size_t count = std::min(bytes, source->size());
-  std::memcpy(buffer, source->data(), count);
-  source->remove_prefix(count);
-  return static_cast<ssize_t>(count);
-}
-
-ssize_t writeTo(void* context, ipp_uchar_t* buffer, size_t bytes) {
-  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(buffer), bytes);
-  return static_cast<ssize_t>(bytes);
-}
 
 void addPrinter(ipp_t* response, int number, bool first) {
   if (!first) ippAddSeparator(response);
