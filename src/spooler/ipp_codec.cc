@@ -7,20 +7,11 @@
 namespace zorv {
 namespace {
 
+// The delimiter tags that open and end groups, then the value tags.
 enum Tag : unsigned char {
-  kOperationGroup = 0x01,
-  kEndOfAttributes = 0x03,
-  kPrinterGroup = 0x04,
-  kInteger = 0x21,
-  kEnum = 0x23,
-  kTextWithLanguage = 0x35,
-  kText = 0x41,
-  kName = 0x42,
-  kKeyword = 0x44,
-  kUri = 0x45,
-  kCharset = 0x47,
-  kLanguage = 0x48,
-  kExtension = 0x7F,
+  kOperationGroup = 0x01, kEndOfAttributes = 0x03, kPrinterGroup = 0x04,
+  kInteger = 0x21, kEnum = 0x23, kTextWithLanguage = 0x35, kText = 0x41, kName = 0x42,
+  kKeyword = 0x44, kUri = 0x45, kCharset = 0x47, kLanguage = 0x48, kExtension = 0x7F,
 };
 
 void putShort(std::string& out, std::size_t value) {
