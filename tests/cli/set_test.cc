@@ -19,17 +19,19 @@ std::string replacedIn(std::string content, const std::string& from, const std::
   return content;
 }
 
+// One --set run: the file before, the arguments, and what must follow.
+struct Case {
+  const char* what;
+  std::string before;
+  std::vector<std::string> args;
+  int status;
+  std::string after;  // empty: the file as it was
+  std::string err;
+};
+
 TEST_F(SetTest, ChangesOneSettingThroughTheRewrite) {
   const std::string base = configWith(cupsRoot());
   const std::string noPorts = base.substr(0, base.find("<Ports>"));
-  struct Case {
-    const char* what;
-    std::string before;
-    std::vector<std::string> args;
-    int status;
-    std::string after;  // empty: the file as it was
-    std::string err;
-  };
   const std::vector<Case> cases = {
       {"a port replaced where it stands", base, {"--quiet", "--set", "UI_Port", "59788"}, 0,
        replacedIn(base, "UI_Port  59787\n", "UI_Port 59788\n"), ""},
@@ -92,14 +94,6 @@ TEST_F(SetTest, ChangesOnlyTheSettingsLineAndRefusesAnAmbiguousOne) {
     return text;
   };
   const std::string refusedLine = ": this line is read as UI_Port, as it begins with that name; nothing changed\n";
-  struct Case {
-    const char* what;
-    std::string before;
-    std::vector<std::string> args;
-    int status;
-    std::string after;  // empty: the file as it was
-    std::string err;
-  };
   const std::vector<Case> cases = {
       {"text outside sections", "# head\nloose text\n" + path + "between\n" + ports + "trailing", port631, 0,
        "# head\nloose text\n" + path + "between\n<Ports>\nUI_Port 631\n</Ports>\ntrailing", ""},

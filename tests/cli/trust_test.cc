@@ -435,6 +435,17 @@ TEST_F(TrustTest, KeywordFollowedOnlyBySeparatorsHasAnEmptyValue) {
                               {"Q1", "zorv", "/var/run/zorv/Q1.fifo", "", ""}}));
 }
 
+// A set-user-ID root copy of the binary in shared (readable by everyone),
+// beside an empty "realetc" where a private /etc keeps the real one.
+void makeSetUserIdCopy(const TempDir& shared) {
+  ASSERT_EQ(::chmod(shared.path().c_str(), 0755), 0);
+  const std::string binary = shared.file("zorvadmin");
+  std::filesystem::copy_file(zorvadminPath(), binary);
+  ASSERT_EQ(::chown(binary.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(binary.c_str(), 04755), 0);
+  ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
+}
+
 // Installed set-user-ID root, the binary is run by nobody. The caller's
 // scheduler (CUPS_SERVER, ~/.cups/client.conf) must never be asked, not
 // even by the questions that need no root, which read only what the caller
@@ -448,12 +459,8 @@ TEST_F(TrustTest, SetUserIdRunTakesNothingFromItsCaller) {
   GTEST_SKIP() << "the sanitizer runtime does not run set-user-ID";
 #endif
   TempDir shared;  // readable by nobody: the binary, HOME and the sockets
-  ASSERT_EQ(::chmod(shared.path().c_str(), 0755), 0);
+  ASSERT_NO_FATAL_FAILURE(makeSetUserIdCopy(shared));
   const std::string binary = shared.file("zorvadmin");
-  std::filesystem::copy_file(zorvadminPath(), binary);
-  ASSERT_EQ(::chown(binary.c_str(), 0, 0), 0);
-  ASSERT_EQ(::chmod(binary.c_str(), 04755), 0);
-  ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir(shared.file("home").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir(shared.file("home/.cups").c_str(), 0755), 0);
   StandInSocket fromEnvironment(shared.file("env.sock"), StandInSocket::Mode::CloseAtOnce);
@@ -533,12 +540,8 @@ TEST_F(TrustTest, SetUserIdChangeIsRootsAloneAndTellsOnlyWhatTheCallerMayKnow) {
   GTEST_SKIP() << "the sanitizer runtime does not run set-user-ID";
 #endif
   TempDir shared;
-  ASSERT_EQ(::chmod(shared.path().c_str(), 0755), 0);
+  ASSERT_NO_FATAL_FAILURE(makeSetUserIdCopy(shared));
   const std::string binary = shared.file("zorvadmin");
-  std::filesystem::copy_file(zorvadminPath(), binary);
-  ASSERT_EQ(::chown(binary.c_str(), 0, 0), 0);
-  ASSERT_EQ(::chmod(binary.c_str(), 04755), 0);
-  ASSERT_EQ(::mkdir(shared.file("realetc").c_str(), 0755), 0);
   writeFile(shared.file("withq1.conf"), configWith(cupsRoot(), kQ1Block));
   // $1 the shared directory, $2 the test scheduler's socket.
   const std::string script = R"sh(set -e
