@@ -79,17 +79,14 @@ void runOrThrow(const std::vector<std::string>& command) {
 class Background {
  public:
   Background(const std::vector<std::string>& command, const std::string& outputFile) {
+    const ExecImage image(command, {});
     pid_ = ::fork();
     if (pid_ == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(out, 1);
       ::dup2(out, 2);
-      std::vector<char*> argv;
-      for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
+      image.exec();
     }
   }
   ~Background() {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace zorv::test {
 void drainPipes(int outFd, int errFd, RunResult& result, int otherFd, const std::function<void()>& onOther) {
@@ -35,30 +36,36 @@ void drainPipes(int outFd, int errFd, RunResult& result, int otherFd, const std:
   }
 }
 
-void applyEnvironment(const std::map<std::string, std::string>& env) {
-  for (const auto& [name, value] : env) {
-    if (value.empty()) {
-      ::unsetenv(name.c_str());
-    } else {
-      ::setenv(name.c_str(), value.c_str(), 1);
-    }
+ExecImage::ExecImage(const std::vector<std::string>& command, const std::map<std::string, std::string>& env)
+    : command_(command) {
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    if (env.count(std::string(text.substr(0, text.find('=')))) == 0) environment_.emplace_back(text);
   }
+  for (const auto& [name, value] : env) {
+    if (!value.empty()) environment_.push_back(name + "=" + value);
+  }
+  for (std::string& arg : command_) argv_.push_back(arg.data());
+  argv_.push_back(nullptr);
+  for (std::string& entry : environment_) envp_.push_back(entry.data());
+  envp_.push_back(nullptr);
+}
+
+void ExecImage::exec() const {
+  ::execvpe(argv_[0], argv_.data(), envp_.data());
+  ::_exit(127);
 }
 
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env) {
   int outPipe[2];
   int errPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const ExecImage image(command, env);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(outPipe[1], 1);
     ::dup2(errPipe[1], 2);
-    applyEnvironment(env);
-    std::vector<char*> argv;
-    for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
+    image.exec();
   }
   ::close(outPipe[1]);
   ::close(errPipe[1]);

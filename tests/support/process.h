@@ -15,9 +15,27 @@ struct RunResult {
   std::string err;
 };
 
-// Sets env's entries in this process (an empty value unsets); for a forked
-// child before it executes.
-void applyEnvironment(const std::map<std::string, std::string>& env);
+// What exec needs, built before fork: the test programs run threads (stand-in
+// schedulers, runs side by side), and a forked child of a threaded process
+// must not allocate; a lock another thread held at fork stays taken in the
+// child, which then hangs before exec (seen under the sanitizers' allocator).
+class ExecImage {
+ public:
+  // command: the program, then its arguments; env's entries replace this
+  // process's (an empty value unsets).
+  ExecImage(const std::vector<std::string>& command, const std::map<std::string, std::string>& env);
+  ExecImage(const ExecImage&) = delete;
+  ExecImage& operator=(const ExecImage&) = delete;
+
+  // In the child: only async-signal-safe calls; exits 127 when exec fails.
+  [[noreturn]] void exec() const;
+
+ private:
+  std::vector<std::string> command_;
+  std::vector<std::string> environment_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
 
 // Runs command (the program, then its arguments) with env applied.
 RunResult runProgram(const std::vector<std::string>& command, const std::map<std::string, std::string>& env = {});

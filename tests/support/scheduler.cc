@@ -60,6 +60,9 @@ void CupsScheduler::writeConfiguration() const {
 
 void CupsScheduler::start() {
   writeConfiguration();
+  // Built before fork: the child of a threaded test must not allocate.
+  const std::string conf = dir_.file("cupsd.conf");
+  const std::string filesConf = dir_.file("cups-files.conf");
   pid_ = ::fork();
   if (pid_ == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test program that dies
@@ -67,8 +70,6 @@ void CupsScheduler::start() {
     ::dup2(devNull, 0);
     ::dup2(devNull, 1);
     ::dup2(devNull, 2);
-    const std::string conf = dir_.file("cupsd.conf");
-    const std::string filesConf = dir_.file("cups-files.conf");
     ::execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", filesConf.c_str(), nullptr);
     ::_exit(127);
   }

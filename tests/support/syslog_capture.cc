@@ -16,22 +16,58 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace zorv::test {
 namespace {
 
 constexpr int kSetupFailed = 125;
 
+// One step of making the namespace's /dev, its paths spelled out before
+// fork: the child runs the steps without allocating (see ExecImage).
+struct DevStep {
+  enum Kind { Bind, BindTree, MountTmpfs, CopyLink, MakeDirectory, MakeFile } kind;
+  std::string from;
+  std::string to;
+};
+
 // Reports why the child could not prepare the namespace, then exits.
-[[noreturn]] void failSetup(int reportFd, const std::string& what) {
-  const std::string message = what + ": " + std::strerror(errno);
-  [[maybe_unused]] const ssize_t ignored = ::write(reportFd, message.data(), message.size());
+[[noreturn]] void failSetup(int reportFd, const char* what, const std::string& path) {
+  const char* reason = std::strerror(errno);  // glibc's own table, no allocation for known codes
+  for (const std::string_view piece : {std::string_view(what), std::string_view(" "), std::string_view(path),
+                                       std::string_view(": "), std::string_view(reason)}) {
+    [[maybe_unused]] const ssize_t ignored = ::write(reportFd, piece.data(), piece.size());
+  }
   ::_exit(kSetupFailed);
 }
 
-void bindOver(int reportFd, const std::string& source, const std::string& target, unsigned long flags = 0) {
-  if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | flags, nullptr) != 0) {
-    failSetup(reportFd, "bind " + source + " over " + target);
+void runStep(int reportFd, const DevStep& step) {
+  switch (step.kind) {
+    case DevStep::Bind:
+    case DevStep::BindTree:
+      if (::mount(step.from.c_str(), step.to.c_str(), nullptr,
+                  MS_BIND | (step.kind == DevStep::BindTree ? MS_REC : 0), nullptr) != 0) {
+        failSetup(reportFd, "bind over", step.to);
+      }
+      return;
+    case DevStep::MountTmpfs:
+      if (::mount("tmpfs", step.to.c_str(), "tmpfs", MS_NOSUID, "mode=0755") != 0) failSetup(reportFd, "tmpfs on", step.to);
+      return;
+    case DevStep::CopyLink: {
+      std::array<char, 4096> target{};
+      const ssize_t length = ::readlink(step.from.c_str(), target.data(), target.size() - 1);
+      if (length < 0 || ::symlink(target.data(), step.to.c_str()) != 0) failSetup(reportFd, "copy link", step.from);
+      return;
+    }
+    case DevStep::MakeDirectory:
+      if (::mkdir(step.to.c_str(), 0755) != 0) failSetup(reportFd, "mkdir", step.to);
+      return;
+    case DevStep::MakeFile: {
+      const int fd = ::open(step.to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0) failSetup(reportFd, "create", step.to);
+      ::close(fd);
+      return;
+    }
   }
 }
 
@@ -40,48 +76,42 @@ void bindOver(int reportFd, const std::string& source, const std::string& target
 // namespace /dev becomes a tmpfs holding the host's entries again (nodes and
 // directories bound from a bind of the old /dev, links copied), plus a log of
 // our own.
-void rebuildDevWithLog(int reportFd, const std::string& socketPath, const std::string& oldDev) {
-  bindOver(reportFd, "/dev", oldDev, MS_REC);
-  if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) failSetup(reportFd, "mount tmpfs on /dev");
-  DIR* entries = ::opendir(oldDev.c_str());
-  if (entries == nullptr) failSetup(reportFd, "opendir " + oldDev);
+std::vector<DevStep> stepsToRebuildDev(const std::string& socketPath, const std::string& oldDev) {
+  std::vector<DevStep> steps = {{DevStep::BindTree, "/dev", oldDev}, {DevStep::MountTmpfs, "", "/dev"}};
+  DIR* entries = ::opendir("/dev");
+  if (entries == nullptr) throw std::runtime_error("opendir /dev");
   while (const dirent* entry = ::readdir(entries)) {
     const std::string name = entry->d_name;
     if (name == "." || name == ".." || name == "log") continue;
     const std::string from = oldDev + "/" + name;
     const std::string to = "/dev/" + name;
     struct stat info{};
-    if (::lstat(from.c_str(), &info) != 0) continue;
+    if (::lstat(("/dev/" + name).c_str(), &info) != 0) continue;
     if (S_ISLNK(info.st_mode)) {
-      std::array<char, 4096> target{};
-      const ssize_t length = ::readlink(from.c_str(), target.data(), target.size() - 1);
-      if (length < 0 || ::symlink(target.data(), to.c_str()) != 0) failSetup(reportFd, "copy link " + from);
+      steps.push_back({DevStep::CopyLink, from, to});
     } else if (S_ISDIR(info.st_mode)) {
-      if (::mkdir(to.c_str(), 0755) != 0) failSetup(reportFd, "mkdir " + to);
-      bindOver(reportFd, from, to, MS_REC);
+      steps.push_back({DevStep::MakeDirectory, "", to});
+      steps.push_back({DevStep::BindTree, from, to});
     } else {
-      const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd < 0) failSetup(reportFd, "create " + to);
-      ::close(fd);
-      bindOver(reportFd, from, to);
+      steps.push_back({DevStep::MakeFile, "", to});
+      steps.push_back({DevStep::Bind, from, to});
     }
   }
   ::closedir(entries);
-  const int fd = ::open("/dev/log", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) failSetup(reportFd, "create /dev/log");
-  ::close(fd);
-  bindOver(reportFd, socketPath, "/dev/log");
+  steps.push_back({DevStep::MakeFile, "", "/dev/log"});
+  steps.push_back({DevStep::Bind, socketPath, "/dev/log"});
+  return steps;
 }
 
 // In the child, before exec: a private mount namespace whose /dev/log is
 // the test's socket.  Nothing mounted here is seen outside.
-void enterNamespaceWithLog(int reportFd, const std::string& socketPath, const std::string& oldDev) {
-  if (::unshare(CLONE_NEWNS) != 0) failSetup(reportFd, "unshare(CLONE_NEWNS)");
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) failSetup(reportFd, "make / private");
+void enterNamespaceWithLog(int reportFd, const std::string& socketPath, const std::vector<DevStep>& rebuild) {
+  if (::unshare(CLONE_NEWNS) != 0) failSetup(reportFd, "unshare(CLONE_NEWNS)", "");
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) failSetup(reportFd, "make private", "/");
   // An existing /dev/log (or the socket a link points to) is simply covered.
   if (::mount(socketPath.c_str(), "/dev/log", nullptr, MS_BIND, nullptr) == 0) return;
-  if (errno != ENOENT) failSetup(reportFd, "bind " + socketPath + " over /dev/log");
-  rebuildDevWithLog(reportFd, socketPath, oldDev);
+  if (errno != ENOENT) failSetup(reportFd, "bind the socket over", "/dev/log");
+  for (const DevStep& step : rebuild) runStep(reportFd, step);
 }
 
 void receiveAll(int socketFd, std::vector<std::string>& messages) {
@@ -106,6 +136,7 @@ SyslogRun runCapturingSyslog(const std::vector<std::string>& command, const std:
   const std::string socketPath = scratch.file("log");
   const std::string oldDev = scratch.file("dev");
   if (::mkdir(oldDev.c_str(), 0700) != 0) throw std::runtime_error("mkdir " + oldDev);
+  const std::vector<DevStep> rebuild = stepsToRebuildDev(socketPath, oldDev);
 
   const int socketFd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (socketFd < 0) throw std::runtime_error("socket");
@@ -125,19 +156,14 @@ SyslogRun runCapturingSyslog(const std::vector<std::string>& command, const std:
     ::close(socketFd);
     throw std::runtime_error("pipe");
   }
-  std::vector<char*> argv;
-  for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-
+  const ExecImage image(command, env);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(reportPipe[0]);
     ::dup2(outPipe[1], 1);
     ::dup2(errPipe[1], 2);
-    enterNamespaceWithLog(reportPipe[1], socketPath, oldDev);
-    applyEnvironment(env);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
+    enterNamespaceWithLog(reportPipe[1], socketPath, rebuild);
+    image.exec();
   }
   ::close(outPipe[1]);
   ::close(errPipe[1]);
