@@ -140,6 +140,12 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
       return checkOperandsWithCups(context, queues, options.json ? stderr : stdout);
     };
   }
+  // The listing's look at printers.conf, made while the scheduler answers.
+  if (context.command == AdminCommand::List || !options.quiet) {
+    request.whileAsking = [](const QueueNames& asked) {
+      if (!asked.names.empty()) scanSpoolerColumnsAhead(asked.cupsConfigPath, asked.names);
+    };
+  }
   LockedRead locked;
   const PreviewCapture capture(options.json && options.dryRun);
   const int status = readUnderLock(files, queues, request, locked);

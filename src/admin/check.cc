@@ -225,7 +225,7 @@ int checkConfig(const std::string& path, bool strict, bool json) {
   if (findingsKnownBefore(files, known, surveyed, longBlocks, verdicts) != kExitOk) return kExitFileError;
 
   CupsQueueDirectory queues;
-  queues.lookUp(queueNamesIn(files, EntryKeeping::All, kMaxNamesAsked));
+  queues.lookUp(queueNamesIn(files, EntryKeeping::All, kMaxNamesAsked).names);
   std::vector<JsonFinding> findings;
   FindingPrinter out(path, std::move(known), strict, json ? &findings : nullptr);
   EntryChecker entries(queues, out, verdicts);

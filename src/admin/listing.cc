@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -46,9 +47,46 @@ void printTsvRecord(std::FILE* out, std::initializer_list<std::string_view> fiel
 // A batch this large takes a few megabytes while it waits.
 constexpr std::size_t kBatchEntries = 16384;
 
+// printers.conf as scanned while the scheduler was asked, for the queues
+// the file named then: a run's one scan when the file has not changed.
+struct ScannedAhead {
+  std::string path;
+  SpoolerColumns columns;
+  int result = 0;
+  int error = 0;  // errno when result is -1
+};
+
+std::optional<ScannedAhead> scannedAhead;
+
+// The parts the scan made ahead found for each entry, or nothing when it
+// was of another file or missed one of their queues.
+std::optional<std::vector<const DeviceUriParts*>> partsScannedAhead(const std::string& printersConf,
+                                                                   std::span<const PrinterEntry> entries) {
+  if (!scannedAhead || scannedAhead->path != printersConf) return std::nullopt;
+  std::vector<const DeviceUriParts*> parts;
+  for (const PrinterEntry& entry : entries) {
+    const auto found = scannedAhead->columns.find(foldedQueueName(entry.spooler.view()));
+    if (found == scannedAhead->columns.end()) return std::nullopt;
+    parts.push_back(&found->second);
+  }
+  return parts;
+}
+
 // The spooler columns of entries from one pass over printersConf; -1 with
 // errno set, and the entries as they were, when it cannot be read.
 int fillColumns(const std::string& printersConf, std::span<PrinterEntry> entries) {
+  if (const auto ahead = partsScannedAhead(printersConf, entries)) {
+    if (scannedAhead->result != 0) {
+      errno = scannedAhead->error;
+      return -1;
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (!(*ahead)[i]->fromFile) continue;
+      entries[i].backend = (*ahead)[i]->backend;
+      entries[i].fifoPath = (*ahead)[i]->fifoPath;
+    }
+    return 0;
+  }
   SpoolerColumns columns;
   for (const PrinterEntry& entry : entries) {
     columns[foldedQueueName(entry.spooler.view())] = DeviceUriParts{entry.backend, entry.fifoPath};
@@ -68,6 +106,14 @@ void reportUnreadable(const std::string& printersConf) {
 }
 
 }  // namespace
+
+void scanSpoolerColumnsAhead(std::string_view cupsConfigPath, const std::vector<std::string>& queues) {
+  ScannedAhead ahead{printersConfPath(cupsConfigPath), {}, 0, 0};
+  for (const std::string& queue : queues) ahead.columns.try_emplace(foldedQueueName(queue));
+  ahead.result = scanSpoolerConfig(ahead.path, ahead.columns);
+  ahead.error = errno;
+  scannedAhead = std::move(ahead);
+}
 
 const char* tsvEntryState(const PrinterEntry& entry, bool asked) {
   return !entry.unknownQueue ? "ok" : asked ? "unknown-queue" : "unchecked";

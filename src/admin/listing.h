@@ -15,6 +15,11 @@ namespace zorv {
 // pass over CUPS's own printers.conf.
 void fillSpoolerColumns(ConfigContent& content, std::size_t rows);
 
+// Scans printers.conf for these queues now, while the run waits for the
+// scheduler; a later listing whose queues are all among them takes their
+// columns from this scan instead of reading the file again.
+void scanSpoolerColumnsAhead(std::string_view cupsConfigPath, const std::vector<std::string>& queues);
+
 // What the scheduler was asked. An entry whose queue it was not asked
 // about (it could not be reached, or the name first appeared on the last
 // read of the file) reads "unchecked", never "invalid Spool Name" or

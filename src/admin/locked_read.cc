@@ -22,8 +22,8 @@ bool exists(const std::string& path) {
 
 }  // namespace
 
-void AskedQueues::ask(const std::vector<std::string>& names) {
-  scheduler_.lookUp(names);
+void AskedQueues::ask(const std::vector<std::string>& names, const std::function<void()>& meanwhile) {
+  scheduler_.lookUp(names, meanwhile);
   for (const std::string& name : names) asked_.insert(foldedQueueName(name));
   everyName_ = everyName_ || names.size() >= kMaxNamesAsked;
 }
@@ -91,15 +91,18 @@ int streamAgain(const ConfigFiles& files, AskedQueues& queues, const LockedRead&
 }  // namespace
 
 int readUnderLock(const ConfigFiles& files, AskedQueues& queues, const LockedReadRequest& request, LockedRead& out) {
-  std::vector<std::string> names = queueNamesIn(files, request.keeping, kMaxNamesAsked);
-  if (!request.queue.empty()) names.emplace_back(request.queue);
-  names.insert(names.end(), request.moreQueues.begin(), request.moreQueues.end());
+  QueueNames firstAsked = queueNamesIn(files, request.keeping, kMaxNamesAsked);
+  if (!request.queue.empty()) firstAsked.names.emplace_back(request.queue);
+  firstAsked.names.insert(firstAsked.names.end(), request.moreQueues.begin(), request.moreQueues.end());
+  std::vector<std::string> names = firstAsked.names;
   const bool preview = request.kind == RunKind::Preview;
   const bool readOnly = request.kind == RunKind::Read;
   bool shared = request.kind == RunKind::List;
   for (int attempt = 1;; ++attempt) {
     out.lock = FileDescriptor();
-    queues.ask(names);
+    std::function<void()> meanwhile;
+    if (attempt == 1 && request.whileAsking) meanwhile = [&] { request.whileAsking(firstAsked); };
+    queues.ask(names, meanwhile);
     if (attempt == 1 && request.onceAsked) {
       if (const int status = request.onceAsked(); status != kExitOk) return status;
     }

@@ -28,7 +28,7 @@ class AskedQueues final : public QueueDirectory {
 
   // kMaxNamesAsked names or more stand for a file of more names than are
   // remembered: the list of every queue that they fetch answers them all.
-  void ask(const std::vector<std::string>& names);
+  void ask(const std::vector<std::string>& names, const std::function<void()>& meanwhile = {});
   bool knows(std::string_view queue) override;
   // At most kMaxNamesAsked names.
   std::vector<std::string> takeMissed();
@@ -83,6 +83,10 @@ struct LockedReadRequest {
   // the same open file: nothing of a read that is then repeated.
   const EntryStream* stream = nullptr;
   std::vector<std::string> moreQueues = {};  // asked about too, in the same request (a batch's)
+  // Done while the scheduler is first asked, with the names asked and the
+  // file's CUPS_ConfigPath as read before the lock: work that would
+  // otherwise wait for the answer.
+  std::function<void(const QueueNames&)> whileAsking = {};
 };
 
 // Asks, locks (shared for a list of an existing file, exclusive otherwise,

@@ -142,7 +142,7 @@ class NameRecorder final : public QueueDirectory {
 
 }  // namespace
 
-std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping, std::size_t maxNames) {
+QueueNames queueNamesIn(const ConfigFiles& files, EntryKeeping keeping, std::size_t maxNames) {
   FileDescriptor input = openForReading(files.config);
   NameRecorder recorder(maxNames);
   if (!input.valid()) return {};
@@ -153,7 +153,7 @@ std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping kee
   setup.observer = &keepNothing;
   ConfigPass pass(files, recorder, std::move(setup));
   readLines(input.get(), [&pass](const Line& line) { return pass.handleLine(line); });
-  return std::move(recorder.names);
+  return {std::move(recorder.names), std::string(pass.content().settings.cupsConfigPath.view())};
 }
 
 SettingValue settingValueOf(const ConfigSettings& settings, std::string_view key) {

@@ -131,13 +131,17 @@ FileDescriptor openConfigInput(const ConfigFiles& files, MissingFile missing);
 // default when asked. Every kept block's queue is looked up in queues.
 ConfigRead readConfig(const ConfigFiles& files, QueueDirectory& queues, const ReadOptions& options);
 
+struct QueueNames {
+  std::vector<std::string> names;
+  std::string cupsConfigPath;  // the file's setting, where CUPS's printers.conf is
+};
+
 // The queue names of the blocks a read with this keeping would look up,
 // each once, in file order; nothing when the file cannot be read (a later read reports
 // it). For asking the scheduler before a run takes its lock. At most
 // maxNames are returned: a caller that asks for every queue anyway needs
 // no more, and memory stays bounded.
-std::vector<std::string> queueNamesIn(const ConfigFiles& files, EntryKeeping keeping,
-                                      std::size_t maxNames = SIZE_MAX);
+QueueNames queueNamesIn(const ConfigFiles& files, EntryKeeping keeping, std::size_t maxNames = SIZE_MAX);
 
 enum class RewriteMode { Add, Remove, SetValue };
 

@@ -18,14 +18,14 @@
 namespace zorv {
 namespace {
 
-// Reads into out until end of file (true) or the deadline (false).
+// Reads into out until end of file (true) or the deadline (false); past
+// the deadline, only what is there already.
 bool readUntil(int fd, std::chrono::steady_clock::time_point deadline, std::string& out) {
   std::array<char, 65536> buffer{};
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
     pollfd waiting{fd, POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+    const int ready = ::poll(&waiting, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
@@ -49,7 +49,8 @@ bool readUntil(int fd, std::chrono::steady_clock::time_point deadline, std::stri
 
 }  // namespace
 
-ChildOutput runBoundedChild(std::chrono::steady_clock::time_point deadline, const std::function<void(int)>& work) {
+ChildOutput runBoundedChild(std::chrono::steady_clock::time_point deadline, const std::function<void(int)>& work,
+                            const std::function<void()>& meanwhile) {
   ChildOutput output;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -67,6 +68,7 @@ ChildOutput runBoundedChild(std::chrono::steady_clock::time_point deadline, cons
   }
   if (child == 0) runChild(parent, writeEnd.get(), work);
   writeEnd.close();
+  if (meanwhile) meanwhile();
   output.complete = readUntil(readEnd.get(), deadline, output.bytes);
   if (!output.complete) ::kill(child, SIGKILL);
   while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {

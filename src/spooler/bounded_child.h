@@ -20,7 +20,10 @@ struct ChildOutput {
 constexpr int kChildAnswerFd = 3;
 
 // Runs work(kChildAnswerFd) in a child and reads what it writes until it
-// ends or the deadline passes; then the child is killed and reaped.
-ChildOutput runBoundedChild(std::chrono::steady_clock::time_point deadline, const std::function<void(int)>& work);
+// ends or the deadline passes; then the child is killed and reaped. The
+// parent does meanwhile, when given, while the child works: what the child
+// has written by the end of it counts, even past the deadline.
+ChildOutput runBoundedChild(std::chrono::steady_clock::time_point deadline, const std::function<void(int)>& work,
+                            const std::function<void()>& meanwhile = {});
 
 }  // namespace zorv

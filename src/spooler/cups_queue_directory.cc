@@ -11,17 +11,19 @@
 namespace zorv {
 std::chrono::seconds schedulerBudget() { return std::chrono::seconds(timeoutSeconds("ZORV_SCHEDULER_TIMEOUT", 10)); }
 
-void CupsQueueDirectory::lookUp(const std::vector<std::string>& names) {
-  if (stopped()) return;
+void CupsQueueDirectory::lookUp(const std::vector<std::string>& names, const std::function<void()>& meanwhile) {
   SchedulerQuestion question;
   std::unordered_set<std::string> seen;
   for (const std::string& name : names) {
     const std::string folded = foldedQueueName(name);
-    if (!answeredFor(folded) && seen.insert(folded).second) question.names.push_back(name);
+    if (!stopped() && !answeredFor(folded) && seen.insert(folded).second) question.names.push_back(name);
   }
-  if (question.names.empty()) return;
+  if (question.names.empty()) {
+    if (meanwhile) meanwhile();
+    return;
+  }
   question.everyQueue = question.names.size() > kNamesAskedOneByOne;
-  ask(std::move(question));
+  ask(std::move(question), meanwhile);
 }
 
 bool CupsQueueDirectory::answeredFor(const std::string& folded) const {
@@ -32,7 +34,7 @@ bool CupsQueueDirectory::answers(std::string_view queue) const {
   return stopped() || answeredFor(foldedQueueName(queue));
 }
 
-void CupsQueueDirectory::ask(SchedulerQuestion question) {
+void CupsQueueDirectory::ask(SchedulerQuestion question, const std::function<void()>& meanwhile) {
   if (!clockStarted_) {
     deadline_ = std::chrono::steady_clock::now() + budget_;
     clockStarted_ = true;
@@ -40,7 +42,9 @@ void CupsQueueDirectory::ask(SchedulerQuestion question) {
   question.browse = !browsing_.fetched;
   ChildOutput output;
   if (std::chrono::steady_clock::now() < deadline_) {
-    output = runBoundedChild(deadline_, [&question](int fd) { askWhichQueuesExist(question, fd); });
+    output = runBoundedChild(deadline_, [&question](int fd) { askWhichQueuesExist(question, fd); }, meanwhile);
+  } else if (meanwhile) {
+    meanwhile();
   }
   bool localCame = false;
   for (const SchedulerAnswer& answer : decodeAnswers(output.bytes)) localCame = take(answer) || localCame;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,8 +32,9 @@ class CupsQueueDirectory final : public QueueDirectory {
   // Asks about exactly these names now, in one child on one connection, so
   // that a run can do it before it takes the lock. Names asked later are
   // still answered, at the cost of more requests. Failures are reported
-  // only once a name is looked up.
-  void lookUp(const std::vector<std::string>& names);
+  // only once a name is looked up. meanwhile, when given, is done at most
+  // once, while the scheduler is asked (at once when nothing is asked).
+  void lookUp(const std::vector<std::string>& names, const std::function<void()>& meanwhile = {});
 
   // libcups's comparison (letters without regard to case); instances are
   // never matched.
@@ -62,7 +64,7 @@ class CupsQueueDirectory final : public QueueDirectory {
 
   const std::string* find(std::string_view queue);
   bool answeredFor(const std::string& folded) const;
-  void ask(SchedulerQuestion question);
+  void ask(SchedulerQuestion question, const std::function<void()>& meanwhile = {});
   // True for an answer about the scheduler's own queues.
   bool take(const SchedulerAnswer& answer);
   // Once the scheduler failed to answer, it is not asked again.

@@ -25,6 +25,7 @@ DeviceUriParts* wantedBlock(const Line& line, std::string_view tag, SpoolerColum
 }
 
 void storeDeviceUri(DeviceUriParts& parts, std::string_view uri, UriText text) {
+  parts.fromFile = true;
   const auto colon = uri.find(':');
   if (colon == std::string_view::npos) {
     copyText(parts.backend, uri);

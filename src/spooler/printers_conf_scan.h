@@ -15,6 +15,7 @@ namespace zorv {
 struct DeviceUriParts {
   TextField backend;
   TextField fifoPath;
+  bool fromFile = false;  // a scan found the queue's DeviceURI
 };
 
 // The queues asked about, keyed by foldedQueueName; a scan fills in the

@@ -398,6 +398,21 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
   ::close(port);
 }
 
+// An answer that came within the budget counts, however late the run gets
+// to read it: here printers.conf, read while the scheduler is asked, takes
+// longer to open than the whole budget.
+TEST_F(UnreachableSchedulerTest, AnAnswerThatCameInTimeCountsWhenReadLate) {
+  writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n"));
+  const RunResult result = runWrapped({"strace", "-f", "-qq", "-o", "/dev/null", "-P", cupsRoot() + "printers.conf", "-e",
+                                       "inject=openat:delay_exit=1500000"},
+                                      {"--tsv"}, {{"ZORV_SCHEDULER_TIMEOUT", "1"}, {"ASAN_OPTIONS", "detect_leaks=0"}});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "setting\tCUPS_ConfigPath\t" + cupsRoot() +
+                            "\nsetting\tLogDirectoryPath\t\nsetting\tUI_Port\t59787\n"
+                            "entry\tQ2\t/dev/usb/lp2\tparallel\t/dev/lp0\tok\n");
+}
+
 TEST_F(UnreachableSchedulerTest, ClassicListingSaysUncheckedAndWhyOnStandardError) {
   writeConf(configWith(cupsRoot(), "<Printer Q2>\nDevicePath /dev/usb/lp2\n</Printer>\n"));
   const Timed list = timedRun({"-o", "x"}, file("missing.sock"));

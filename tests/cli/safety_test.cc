@@ -342,23 +342,45 @@ TEST_F(SafetyTest, ADefaultAclOfTheDirectoryNeverLandsOnTheConfiguration) {
   EXPECT_EQ(errno, ENODATA);
 }
 
-// Every entry's columns come from one read of printers.conf, and with
-// --tsv a change lists every block, the new one included.
-TEST_F(SafetyTest, TsvWithAChangeListsEveryBlockFromOneReadOfPrintersConf) {
+// Every entry's columns come from one read of printers.conf, made while
+// the scheduler is asked, before the lock; with --tsv a change lists every
+// block, the new one included.
+TEST_F(SafetyTest, ColumnsComeFromOneReadOfPrintersConfMadeBeforeTheLock) {
   std::string blocks;
   std::string rows;
-  for (int i = 0; i < 16; ++i) {
+  for (int i = 0; i < 14; ++i) {
     blocks += "<Printer Q2>\nDevicePath /dev/usb/lp" + std::to_string(i) + "\n</Printer>\n";
     rows += "entry\tQ2\t/dev/usb/lp" + std::to_string(i) + "\tparallel\t/dev/lp0\tok\n";
   }
-  writeConf(configWith(cupsRoot(), blocks + "<Printer Q3>\nDevicePath /dev/usb/lp16\n</Printer>\n"));
-  const std::string defaults = "setting\tCUPS_ConfigPath\t" + cupsRoot() + "\nsetting\tLogDirectoryPath\t\nsetting\tUI_Port\t59787\n";
-  const std::string trace = file("trace");
-  const RunResult result = runWrapped({"strace", "-f", "-qq", "-e", "trace=open,openat", "-o", trace},
-                                      {"--tsv", "-p", "Q3", "-o", "/dev/null"}, {{"ASAN_OPTIONS", "detect_leaks=0"}});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, defaults + rows + "entry\tQ3\t/dev/null\tusb\t//Zorv/ZPR4410\tok\n");
-  EXPECT_EQ(countOf(readFile(trace), cupsRoot() + "printers.conf\""), 1);
+  const std::string settings = "setting\tCUPS_ConfigPath\t" + cupsRoot() + "\nsetting\tLogDirectoryPath\t\nsetting\tUI_Port\t59787\n";
+  const std::string q1 = "entry\tQ1\t/dev/null\tzorv\t/var/run/zorv/Q1.fifo\tok\n";
+  const std::string q3 = "entry\tQ3\t/dev/usb/lp16\tusb\t//Zorv/ZPR4410\tok\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"--tsv", "-p", "Q3", "-o", "/dev/null"}, settings + rows + "entry\tQ3\t/dev/null\tusb\t//Zorv/ZPR4410\tok\n"},
+      {{"--tsv", "-p", "Q1", "-o", "/dev/null"}, settings + rows + q3 + q1},  // the operand's queue too
+      {{"--tsv", "-x", "Q3"}, settings + rows},
+      {{"--tsv"}, settings + rows + q3},
+      {{"-o", "x"}, ""},  // the classic listing: its table is compared below
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    writeConf(configWith(cupsRoot(), blocks + "<Printer Q3>\nDevicePath /dev/usb/lp16\n</Printer>\n"));
+    const std::string trace = file("trace");
+    const RunResult result = runWrapped({"strace", "-f", "-qq", "-e", "trace=open,openat,flock", "-o", trace}, c.args,
+                                        {{"ASAN_OPTIONS", "detect_leaks=0"}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    if (c.out.empty()) {
+      EXPECT_NE(result.out.find(" : Q2 \t: parallel \t\t: /dev/lp0 \t: /dev/usb/lp13 \t: \n"), std::string::npos) << result.out;
+    } else {
+      EXPECT_EQ(result.out, c.out);
+    }
+    const std::string calls = readFile(trace);
+    EXPECT_EQ(countOf(calls, cupsRoot() + "printers.conf\""), 1);
+    EXPECT_LT(calls.find(cupsRoot() + "printers.conf\""), calls.find("flock(")) << calls;
+  }
 }
 
 TEST_F(SafetyTest, CheckNeverBlocksOnAKernelFileAndStreamsABigFile) {
