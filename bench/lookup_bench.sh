@@ -63,7 +63,7 @@ fi
 
 packages=(g++ cmake ninja-build libcups2-dev cups-daemon cups-client strace)
 [ $dnssd = yes ] || [ $scale = yes ] && packages+=(dbus avahi-daemon avahi-utils)
-[ $scale = yes ] && packages+=(time)
+[ $scale = yes ] && packages+=(time python3)
 "$top/scripts/deps.sh" "${packages[@]}" >&2
 
 work=$(mktemp -d /tmp/zorvbench.XXXXXX)
@@ -109,7 +109,7 @@ one_run() {
   start=$EPOCHREALTIME
   "$@" >/dev/null 2>&1 || true
   end=$EPOCHREALTIME
-  times[$key]+=" $(((${end/./} - ${start/./}) / 1000))"
+  times[$key]+=" $(awk -v us=$((${end/./} - ${start/./})) 'BEGIN { printf "%.1f", us / 1000 }')"
   reqs[$key]+=" $(($(requests) - before))"
   sleep 0.2  # spaced apart: no run pays for the previous one's writeback
 }

@@ -4,9 +4,11 @@
 # the configuration; DNS-SD off (and with --dnssd, then on). Each cell is
 # the median of $runs alternating runs; requests come from the scheduler's
 # access log, bytes of printers.conf from strace and peak memory (the run
-# and its children) from GNU time, each of one more run. After each table,
-# each build's growth: its time at 5,000 queues over its time at 10, and
-# its peak memory at 5,000.
+# and its children) from GNU time, each of one more run, and the
+# scheduler's CPU time per run from /proc over 40 more. After each table,
+# each build's growth: its time at 5,000 queues over its time at 10, the
+# floor the scheduler's own time sets, and its peak memory at 5,000; then
+# the scheduler's CPU time per request of each kind at each size.
 
 sizes=(10 1000 5000)
 big_size=1000
@@ -71,13 +73,29 @@ scale_config() {
   }'
 }
 
-# profile KEY SETUP COMMAND...: bytes of printers.conf read and peak memory.
+# scheduler_cpu_ms RUNS COMMAND...: the scheduler's own CPU time (user and
+# system, from /proc; clock ticks, hence many runs) per run of COMMAND.
+scheduler_cpu_ms() {
+  local count=$1 before after
+  shift
+  before=$(awk '{ print $14 + $15 }' "/proc/$scheduler_pid/stat")
+  for _ in $(seq "$count"); do "$@" >/dev/null 2>&1 || true; done
+  after=$(awk '{ print $14 + $15 }' "/proc/$scheduler_pid/stat")
+  awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v n="$count" 'BEGIN { printf "%.1f\n", t * 1000 / hz / n }'
+}
+
+# profile KEY SETUP COMMAND...: bytes of printers.conf read, peak memory and
+# the scheduler's CPU time per run.
 profile() {
   local key=$1 setup=$2
   shift 2
   eval "$setup" > "$ZORV_CONF"
-  strace -f --seccomp-bpf -y -e trace=read -o "$work/strace" "$@" >/dev/null 2>&1 || true
-  conf_bytes[$key]=$(awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { printf "%.0f\n", n }' "$work/strace")
+  sched_ms[$key]=$(scheduler_cpu_ms 40 "$@")
+  eval "$setup" > "$ZORV_CONF"
+  # A file per process: no read split in two by another process's line.
+  rm -f "$work"/strace.*
+  strace -ff --seccomp-bpf -y -e trace=read -o "$work/strace" "$@" >/dev/null 2>&1 || true
+  conf_bytes[$key]=$(cat "$work"/strace.* | awk '/printers\.conf>/ && $NF ~ /^[0-9]+$/ { n += $NF } END { printf "%.0f\n", n }')
   eval "$setup" > "$ZORV_CONF"
   /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || true
   peak_kib[$key]=$(tail -n 1 "$work/rss")
@@ -99,7 +117,7 @@ scale_size() {
     add_case "--tsv, $big_extra extra blocks" "scale_config $n '' $big_extra" "--tsv"
     add_case "--check, $big_extra extra blocks" "scale_config $n '' $big_extra" "--check"
   fi
-  times=() reqs=() conf_bytes=() peak_kib=()
+  times=() reqs=() conf_bytes=() peak_kib=() sched_ms=()
   for r in $(seq "$runs"); do
     for c in "${!labels[@]}"; do
       for build in old new; do
@@ -124,49 +142,80 @@ scale_size() {
   local lpstat_ms old_ms new_ms
   lpstat_ms=$(median ${times[lpstat]})
   # shellcheck disable=SC2086
-  echo "| $n | \`lpstat -v $q\` | | $lpstat_ms | 1.00 | | $(median ${reqs[lpstat]}) | | |"
+  echo "| $n | \`lpstat -v $q\` | | $lpstat_ms | 1.00 | | $(median ${reqs[lpstat]}) | | | |"
   for c in "${!labels[@]}"; do
     # shellcheck disable=SC2086
     old_ms=$(median ${times[$c.old]}) new_ms=$(median ${times[$c.new]})
     # shellcheck disable=SC2086
     echo "| $n | ${labels[$c]} | $old_ms | $new_ms | $(ratio "$new_ms" "$lpstat_ms") | $(ratio "$new_ms" "$old_ms")" \
       "| $(median ${reqs[$c.old]}) / $(median ${reqs[$c.new]})" \
-      "| ${conf_bytes[$c.old]:--} / ${conf_bytes[$c.new]}| ${peak_kib[$c.old]:--} / ${peak_kib[$c.new]} |"
-    growth_ms[$n.$c.old]=$old_ms growth_ms[$n.$c.new]=$new_ms
+      "| ${conf_bytes[$c.old]:--} / ${conf_bytes[$c.new]}| ${peak_kib[$c.old]:--} / ${peak_kib[$c.new]}" \
+      "| ${sched_ms[$c.old]:--} / ${sched_ms[$c.new]} |"
+    growth_ms[$n.$c.old]=$old_ms growth_ms[$n.$c.new]=$new_ms growth_sched[$n.$c.new]=${sched_ms[$c.new]}
     growth_kib[$n.$c.old]=${peak_kib[$c.old]:--} growth_kib[$n.$c.new]=${peak_kib[$c.new]}
   done
+  local kind cpu
+  request_kinds=()
+  while IFS=$'\t' read -r kind cpu _; do
+    request_kinds+=("$kind")
+    request_cpu[$n.$kind]=$cpu
+  done < <(python3 "$top/bench/request_cost.py" "$scheduler/cups.sock" "$n" "$scheduler_pid")
   stop_scheduler
 }
 
+# The scheduler's CPU time per request of each kind, at each size: what
+# any client pays for each request it makes.
+request_cost_table() {
+  local kind n row
+  echo "| request, one at a time | $(printf '%s queues | ' "${sizes[@]}")"
+  echo "|---|$(printf -- '---:|%.0s' "${sizes[@]}")"
+  for kind in "${request_kinds[@]}"; do
+    row="| $kind |"
+    for n in "${sizes[@]}"; do row+=" ${request_cpu[$n.$kind]} |"; done
+    echo "$row"
+  done
+}
+
 # Each build's time at the largest size over its time at the smallest, and
-# its peak memory there, for the cases both sizes have.
+# its peak memory there, for the cases both sizes have. The floor is the
+# growth the new build would show if nothing but the scheduler's own CPU
+# time grew: its time at the smallest size, less the scheduler's time
+# there, plus the scheduler's time at the largest, over its time at the
+# smallest.
 growth_table() {
-  local small=${sizes[0]} large=${sizes[-1]} c
-  echo "| run | old ${large} ÷ ${small} queues | new ${large} ÷ ${small} queues | peak KiB at ${large}, old / new |"
-  echo "|---|---:|---:|---:|"
+  local small=${sizes[0]} large=${sizes[-1]} c floor
+  echo "| run | old ${large} ÷ ${small} queues | new ${large} ÷ ${small} queues | floor: the scheduler's time alone | peak KiB at ${large}, old / new |"
+  echo "|---|---:|---:|---:|---:|"
   for c in 0 1 2 3 4; do
+    floor=$(awk -v t="${growth_ms[$small.$c.new]}" -v s="${growth_sched[$small.$c.new]}" -v l="${growth_sched[$large.$c.new]}" \
+      'BEGIN { if (t == 0) print "-"; else printf "%.2f", (t - s + l) / t }')
     echo "| ${labels[$c]} | $(ratio "${growth_ms[$large.$c.old]}" "${growth_ms[$small.$c.old]}")" \
-      "| $(ratio "${growth_ms[$large.$c.new]}" "${growth_ms[$small.$c.new]}")" \
+      "| $(ratio "${growth_ms[$large.$c.new]}" "${growth_ms[$small.$c.new]}") | $floor" \
       "| ${growth_kib[$large.$c.old]} / ${growth_kib[$large.$c.new]} |"
   done
 }
 
 scale_table() {
-  declare -gA growth_ms=() growth_kib=()
+  declare -gA growth_ms=() growth_kib=() growth_sched=() request_cpu=()
+  declare -ga request_kinds=()
   echo "DNS-SD active: $1; $runs runs each, medians (old once for the extra blocks); old is $old_rev ($old_binary), new is this tree"
   echo
-  echo "| queues | run | old ms | new ms | new ÷ lpstat | new ÷ old | requests old / new | printers.conf bytes old / new | peak KiB old / new |"
-  echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+  echo "| queues | run | old ms | new ms | new ÷ lpstat | new ÷ old | requests old / new | printers.conf bytes old / new | peak KiB old / new | scheduler CPU ms per run, old / new |"
+  echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for n in "${sizes[@]}"; do scale_size "$n"; done
   echo
   growth_table
+  echo
+  echo "The scheduler's CPU ms per request (bench/request_cost.py):"
+  echo
+  request_cost_table
   echo
 }
 
 scheduler=$work/cups
 chmod 755 "$work"
 export CUPS_SERVER=$scheduler/cups.sock ZORV_CONF=$work/zorv.conf HOME=$work
-declare -A times=() reqs=() conf_bytes=() peak_kib=()
+declare -A times=() reqs=() conf_bytes=() peak_kib=() sched_ms=()
 
 if "$top/scripts/dnssd.sh" status 2>/dev/null; then
   echo "warning: DNS-SD is running already; the first table is not one without it" >&2

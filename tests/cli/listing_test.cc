@@ -192,7 +192,7 @@ TEST_F(ListingTest, HelpAndVersionNeedNoRootAndTouchNothing) {
   }
   const RunResult version = runWrapped(kAsNobody, {"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "zorvadmin 1.3.0\n");
+  EXPECT_EQ(version.out, "zorvadmin 1.3.1\n");
   EXPECT_FALSE(fileExists(conf()));
   // With anything else they are refused: "--help -x Q" must not remove Q.
   const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
