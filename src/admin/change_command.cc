@@ -140,10 +140,13 @@ int runCommand(const AdminContext& context, const LongOptions& options, const Co
       return checkOperandsWithCups(context, queues, options.json ? stderr : stdout);
     };
   }
-  // The listing's look at printers.conf, made while the scheduler answers.
+  // The listing's look at printers.conf, made while the scheduler answers;
+  // not for a file of more names than are remembered, whose listing would
+  // miss some of them and read printers.conf again.
   if (context.command == AdminCommand::List || !options.quiet) {
     request.whileAsking = [](const QueueNames& asked) {
-      if (!asked.names.empty()) scanSpoolerColumnsAhead(asked.cupsConfigPath, asked.names);
+      if (asked.names.empty() || asked.names.size() >= kMaxNamesAsked) return;
+      scanSpoolerColumnsAhead(asked.cupsConfigPath, asked.names);
     };
   }
   LockedRead locked;

@@ -381,6 +381,16 @@ TEST_F(SafetyTest, ColumnsComeFromOneReadOfPrintersConfMadeBeforeTheLock) {
     EXPECT_EQ(countOf(calls, cupsRoot() + "printers.conf\""), 1);
     EXPECT_LT(calls.find(cupsRoot() + "printers.conf\""), calls.find("flock(")) << calls;
   }
+  // More names than a run remembers: no read ahead that the listing could
+  // not use.
+  std::string many;
+  for (int i = 0; i < 4100; ++i) many += "<Printer Many" + std::to_string(i) + ">\nDevicePath /dev/null\n</Printer>\n";
+  writeConf(configWith(cupsRoot(), many));
+  const std::string trace = file("trace");
+  const RunResult result = runWrapped({"strace", "-f", "-qq", "-e", "trace=open,openat", "-o", trace}, {"--tsv"},
+                                      {{"ASAN_OPTIONS", "detect_leaks=0"}});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(countOf(readFile(trace), cupsRoot() + "printers.conf\""), 1);
 }
 
 TEST_F(SafetyTest, CheckNeverBlocksOnAKernelFileAndStreamsABigFile) {
