@@ -7,6 +7,7 @@
 #include "admin/config_replace.h"
 #include "admin/device_path.h"
 #include "admin/device_survey.h"
+#include "admin/edit_change.h"
 #include "admin/exit_status.h"
 #include "admin/json_output.h"
 #include "admin/listing.h"
@@ -39,19 +40,6 @@ int checkOperandsWithCups(const AdminContext& context, AskedQueues& queues, std:
   return kExitOk;
 }
 
-// A change that would leave every byte's meaning as it is leaves the file
-// itself as it is: same inode, same backup, no log line.
-bool changesNothing(const AdminContext& context, const ConfigRead& read, const std::string& spelled) {
-  if (context.command == AdminCommand::Remove) return !read.blockFound;
-  if (read.queueBlocks.empty()) return false;
-  for (const PrinterEntry& block : read.queueBlocks) {
-    if (block.spooler.view() != spelled || block.devicePathLine == 0 || block.devicePath.view() != context.devicePath) {
-      return false;
-    }
-  }
-  return true;
-}
-
 RewriteRequest requestFor(const AdminContext& context, const std::string& spelled, const ConfigRead& read,
                           const LongOptions& options) {
   RewriteRequest request;
@@ -65,21 +53,19 @@ RewriteRequest requestFor(const AdminContext& context, const std::string& spelle
   return request;
 }
 
-void logRewrite(const RewriteRequest& request, const ConfigFiles& files, const ConfigRead& read) {
-  const std::string_view previous = read.queueBlocks.empty() ? "" : read.queueBlocks.front().devicePath.view();
-  const AdminCommand command = request.mode == RewriteMode::Remove ? AdminCommand::Remove : AdminCommand::Add;
-  logDeviceChange(command, request.queue, previous, request.devicePath, files.config);
-}
-
 int applyChange(const AdminContext& context, const LongOptions& options, const ConfigFiles& files,
                 AskedQueues& queues, const ConfigRead& read, ConfigContent& shown) {
   const std::string spelled = context.command == AdminCommand::Add ? queues.scheduler().spelling(context.printerName)
                                                                    : std::string(context.printerName);
   const RewriteRequest request = requestFor(context, spelled, read, options);
+  // A change that would leave every byte's meaning as it is leaves the file
+  // itself as it is: same inode, same backup, no log line.
+  const ConfigEdit edit{request.mode, spelled, context.devicePath, {}, {}};
+  const EditOutcome outcome = outcomeOf(edit, read);
   Replacing replacing = options.dryRun ? Replacing::Preview : Replacing::Replace;
-  if (!options.dryRun && changesNothing(context, read, spelled)) replacing = Replacing::NothingToChange;
+  if (!options.dryRun && !outcome.changes) replacing = Replacing::NothingToChange;
   return rewriteConfiguration(files, request, queues, replacing, shown,
-                              {[&] { logRewrite(request, files, read); },
+                              {[&] { logEdit(edit, outcome, files.config); },
                                [&] { logRefusedChange(context, files.config, kExitFileError); }},
                               read.input.get());
 }

@@ -16,6 +16,8 @@ namespace {
 
 std::string labelOf(const EditList& list, std::size_t i) { return i < list.labels.size() ? list.labels[i] : ""; }
 
+}  // namespace
+
 void logEdit(const ConfigEdit& edit, const EditOutcome& outcome, const std::string& config) {
   if (edit.mode == RewriteMode::SetValue) {
     logSettingChange(edit.key, {outcome.previous, outcome.previousPresent}, edit.value, config);
@@ -24,6 +26,8 @@ void logEdit(const ConfigEdit& edit, const EditOutcome& outcome, const std::stri
   const AdminCommand command = edit.mode == RewriteMode::Remove ? AdminCommand::Remove : AdminCommand::Add;
   logDeviceChange(command, edit.queue, outcome.previous, edit.device, config);
 }
+
+namespace {
 
 // The listing of the whole change, as a single command's shows its one:
 // removed entries stay in place as "Delete", modified ones read

@@ -19,6 +19,9 @@ struct EditList {
   std::vector<std::string> labels;
 };
 
+// The audit line of one edit that changes something, as found before it.
+void logEdit(const ConfigEdit& edit, const EditOutcome& outcome, const std::string& config);
+
 // Plans list over the file locked.read has read, then previews (--dry-run),
 // leaves every file as it is (nothing changes), or commits; then the
 // listing unless --quiet: from locked.read's entries, or, for --tsv without

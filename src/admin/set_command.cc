@@ -7,6 +7,7 @@
 #include "admin/change_audit.h"
 #include "admin/change_log.h"
 #include "admin/config_replace.h"
+#include "admin/edit_change.h"
 #include "admin/exit_status.h"
 #include "admin/json_output.h"
 #include "admin/locked_read.h"
@@ -39,20 +40,21 @@ int setUnderLock(const LongOptions& options, const ConfigFiles& files) {
   LockedRead locked;
   const RunKind kind = options.dryRun ? RunKind::Preview : RunKind::Change;
   if (const int status = readUnderLock(files, queues, {kind, keeping, {}, {}}, locked); status != kExitOk) return status;
-  const SettingValue before = settingValueOf(locked.read.content.settings, options.setKey);
+  const ConfigEdit edit{RewriteMode::SetValue, {}, {}, options.setKey, options.setValue};
+  const EditOutcome outcome = outcomeOf(edit, locked.read);
   RewriteRequest request;
   request.mode = RewriteMode::SetValue;
   request.setting = options.setKey;
   request.value = options.setValue;
   request.keeping = keeping;
   Replacing replacing = options.dryRun ? Replacing::Preview : Replacing::Replace;
-  if (!options.dryRun && before.present && before.value == options.setValue) replacing = Replacing::NothingToChange;
+  if (!options.dryRun && !outcome.changes) replacing = Replacing::NothingToChange;
   // The entries are as read: --set changes no block.
   ConfigContent unused;
   const PreviewCapture capture(options.json && options.dryRun);
   const int status =
       rewriteConfiguration(files, request, queues, replacing, unused,
-                           {[&] { logSettingChange(options.setKey, before, options.setValue, files.config); },
+                           {[&] { logEdit(edit, outcome, files.config); },
                             [&] { logRefusedSetting(options.setKey, files.config); }});
   if (status != kExitOk || (options.quiet && !capture.diff())) return status;
   ConfigContent& shown = locked.read.content;

@@ -8,11 +8,7 @@
 #include "config/queue_directory.h"
 
 namespace zorv {
-namespace {
 
-// As the single commands decide it: an add whose every block already has
-// the spelling and the device path, a remove of a queue without a block, a
-// setting already set to the value.
 EditOutcome outcomeOf(const ConfigEdit& edit, const ConfigRead& read) {
   EditOutcome outcome;
   outcome.hadBlock = read.blockFound;
@@ -36,6 +32,8 @@ EditOutcome outcomeOf(const ConfigEdit& edit, const ConfigRead& read) {
   }
   return outcome;
 }
+
+namespace {
 
 RewriteRequest requestOf(const ConfigEdit& edit, bool fileHasBlock, int inputFd) {
   RewriteRequest request;

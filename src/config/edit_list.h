@@ -31,6 +31,11 @@ struct EditOutcome {
   bool previousPresent = false; // SetValue: the file had a line for the key
 };
 
+// What the edit would find in read: an add whose every block already has
+// the spelling and the device path, a remove of a queue without a block, or
+// a setting already set to the value changes nothing.
+EditOutcome outcomeOf(const ConfigEdit& edit, const ConfigRead& read);
+
 struct EditPlan {
   PassResult result = PassResult::Ok;
   std::size_t refusedEdit = 0;  // when result is not Ok: the edit refused or failed, reported on standard error
