@@ -16,6 +16,8 @@
 # --runs N           changes per build and disk state (default 21)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/private_scheduler.sh
+. "$top/bench/private_scheduler.sh"
 runs=21
 old_rev=56345dc
 old_binary=
@@ -75,18 +77,8 @@ declare -A binary=([old]=$old_binary [new]=$new_binary)
 
 # The private scheduler, as the other benchmarks make it.
 scheduler=$work/cups
-mkdir -p "$scheduler"/{bin/backend,cache,state,spool,tmp,log}
-chmod 755 "$work" "$scheduler"
-printf '#!/bin/sh\nexit 0\n' > "$scheduler/bin/backend/zorv"
-chmod 755 "$scheduler/bin/backend/zorv"
-for sub in daemon filter notifier cgi-bin driver monitor; do
-  if [ -e /usr/lib/cups/$sub ]; then ln -s /usr/lib/cups/$sub "$scheduler/bin/$sub"; fi
-done
-printf 'Listen %s/cups.sock\nDirtyCleanInterval 0\nBrowsing No\nWebInterface No\n<Location />\nOrder allow,deny\nAllow all\n</Location>\n' \
-  "$scheduler" > "$scheduler/cupsd.conf"
-printf 'ServerRoot %s\nServerBin %s/bin\nCacheDir %s/cache\nStateDir %s/state\nRequestRoot %s/spool\nTempDir %s/tmp\nAccessLog %s/log/access_log\nErrorLog %s/log/error_log\nPageLog %s/log/page_log\nSystemGroup root\nFileDevice Yes\n' \
-  "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" \
-  > "$scheduler/cups-files.conf"
+chmod 755 "$work"
+write_scheduler_dir "$scheduler"
 cupsd -f -c "$scheduler/cupsd.conf" -s "$scheduler/cups-files.conf" &
 pids+=($!)
 export CUPS_SERVER=$scheduler/cups.sock ZORV_CONF=$work/zorv.conf HOME=$work

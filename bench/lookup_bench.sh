@@ -23,6 +23,8 @@
 #              unless told otherwise, a few minutes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/private_scheduler.sh
+. "$top/bench/private_scheduler.sh"
 runs=
 dnssd=no
 busy=no
@@ -133,37 +135,8 @@ if [ $dnssd != $dnssd_active ]; then
 fi
 
 scheduler=$work/cups
-mkdir -p "$scheduler"/{bin/backend,cache,state,spool,tmp,log}
-chmod 755 "$work" "$scheduler"
-printf '#!/bin/sh\nexit 0\n' > "$scheduler/bin/backend/zorv"
-chmod 755 "$scheduler/bin/backend/zorv"
-for sub in daemon filter notifier cgi-bin driver monitor; do
-  if [ -e /usr/lib/cups/$sub ]; then ln -s /usr/lib/cups/$sub "$scheduler/bin/$sub"; fi
-done
-cat > "$scheduler/cupsd.conf" <<CONF
-Listen $scheduler/cups.sock
-DirtyCleanInterval 0
-Browsing No
-WebInterface No
-AccessLogLevel all
-<Location />
-Order allow,deny
-Allow all
-</Location>
-CONF
-cat > "$scheduler/cups-files.conf" <<CONF
-ServerRoot $scheduler
-ServerBin $scheduler/bin
-CacheDir $scheduler/cache
-StateDir $scheduler/state
-RequestRoot $scheduler/spool
-TempDir $scheduler/tmp
-AccessLog $scheduler/log/access_log
-ErrorLog $scheduler/log/error_log
-PageLog $scheduler/log/page_log
-SystemGroup root
-FileDevice Yes
-CONF
+chmod 755 "$work"
+write_scheduler_dir "$scheduler" "AccessLogLevel all"
 cupsd -f -c "$scheduler/cupsd.conf" -s "$scheduler/cups-files.conf" &
 pids+=($!)
 export CUPS_SERVER=$scheduler/cups.sock

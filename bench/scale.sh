@@ -19,18 +19,7 @@ big_extra=10000
 write_scheduler() {
   local n=$1
   rm -rf "$scheduler"
-  mkdir -p "$scheduler"/{bin/backend,cache,state,spool,tmp,log}
-  chmod 755 "$scheduler"
-  printf '#!/bin/sh\nexit 0\n' > "$scheduler/bin/backend/zorv"
-  chmod 755 "$scheduler/bin/backend/zorv"
-  for sub in daemon filter notifier cgi-bin driver monitor; do
-    if [ -e /usr/lib/cups/$sub ]; then ln -s /usr/lib/cups/$sub "$scheduler/bin/$sub"; fi
-  done
-  printf 'Listen %s/cups.sock\nDirtyCleanInterval 0\nBrowsing No\nWebInterface No\nAccessLogLevel all\n<Location />\nOrder allow,deny\nAllow all\n</Location>\n' \
-    "$scheduler" > "$scheduler/cupsd.conf"
-  printf 'ServerRoot %s\nServerBin %s/bin\nCacheDir %s/cache\nStateDir %s/state\nRequestRoot %s/spool\nTempDir %s/tmp\nAccessLog %s/log/access_log\nErrorLog %s/log/error_log\nPageLog %s/log/page_log\nSystemGroup root\nFileDevice Yes\n' \
-    "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" "$scheduler" \
-    > "$scheduler/cups-files.conf"
+  write_scheduler_dir "$scheduler" "AccessLogLevel all"
   awk -v n="$n" 'BEGIN {
     for (i = 0; i < n; i++) {
       printf "<Printer Q%d>\nUUID urn:uuid:%08d-0000-4000-8000-000000000000\nInfo Queue %d of the scale benchmark\n", i, i, i
