@@ -4,7 +4,6 @@
 // with a warning.
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,12 +26,8 @@ class DevicePathTest : public CliTest {
   }
 
   void makeSocket(const std::string& path) const {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const int fd = boundUnixSocket(path, SOCK_STREAM);
     ASSERT_GE(fd, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
     ::close(fd);
   }
 };

@@ -11,7 +11,6 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -330,11 +329,8 @@ TEST_F(UnreachableSchedulerTest, SaysSoOnStandardErrorAndEndsWithinTheBound) {
   // A socket file whose scheduler has gone away refuses connections.
   const std::string stale = file("stale.sock");
   {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    stale.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const int fd = boundUnixSocket(stale, SOCK_STREAM);
+    ASSERT_GE(fd, 0);
     ::close(fd);
   }
   const StandInSocket silent(file("silent.sock"), StandInSocket::Mode::NeverAnswer);

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +15,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/process.h"
 
 namespace zorv::test {
 namespace {
@@ -40,11 +41,8 @@ int queueNumber(const char* uri) {
 
 LargeScheduler::LargeScheduler(std::string path, int queues, Mode mode)
     : path_(std::move(path)), queues_(queues), mode_(mode) {
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 64) != 0) {
+  fd_ = boundUnixSocket(path_, SOCK_STREAM);
+  if (fd_ < 0 || ::listen(fd_, 64) != 0) {
     ADD_FAILURE() << "cannot listen on " << path_ << ": " << std::strerror(errno);
   }
   ::chmod(path_.c_str(), 0777);

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +100,19 @@ void writeFile(const std::string& path, const std::string& content) {
 bool fileExists(const std::string& path) {
   struct stat info{};
   return ::lstat(path.c_str(), &info) == 0;
+}
+
+int boundUnixSocket(const std::string& path, int type) {
+  const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return -1;
 }
 
 TempDir::TempDir() {

@@ -50,6 +50,10 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 
+// A socket of type (SOCK_STREAM, SOCK_DGRAM) bound at path, close-on-exec;
+// -1 with errno set when it cannot be made or bound.
+int boundUnixSocket(const std::string& path, int type);
+
 // A fresh directory under /tmp, removed with its content on destruction.
 class TempDir {
  public:

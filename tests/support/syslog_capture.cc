@@ -7,7 +7,6 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,15 +137,11 @@ SyslogRun runCapturingSyslog(const std::vector<std::string>& command, const std:
   if (::mkdir(oldDev.c_str(), 0700) != 0) throw std::runtime_error("mkdir " + oldDev);
   const std::vector<DevStep> rebuild = stepsToRebuildDev(socketPath, oldDev);
 
-  const int socketFd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (socketFd < 0) throw std::runtime_error("socket");
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-  if (::bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::chmod(socketPath.c_str(), 0666) != 0) {  // a program that dropped root must still log
+  const int socketFd = boundUnixSocket(socketPath, SOCK_DGRAM);
+  if (socketFd < 0) throw std::runtime_error("bind " + socketPath);
+  if (::chmod(socketPath.c_str(), 0666) != 0) {  // a program that dropped root must still log
     ::close(socketFd);
-    throw std::runtime_error("bind " + socketPath);
+    throw std::runtime_error("chmod " + socketPath);
   }
 
   int outPipe[2];
