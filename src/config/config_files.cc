@@ -14,12 +14,6 @@ namespace {
 
 constexpr int kMaxLinkDepth = 40;  // as the kernel's own limit
 
-std::string directoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The kernel's fs.protected_symlinks rule, kept whatever the sysctl says: a
 // link in a world-writable sticky directory is followed only when it is the
 // follower's own or the directory owner's, so no user can plant one in /tmp

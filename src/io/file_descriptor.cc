@@ -70,4 +70,10 @@ FileDescriptor openForReading(const std::string& path) {
   return fd;
 }
 
+std::string directoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace zorv

@@ -59,4 +59,7 @@ int writeAllBytes(int fd, std::string_view bytes);
 // read with EAGAIN.
 FileDescriptor openForReading(const std::string& path);
 
+// The directory part of path: "." for a bare name, "/" for a name in /.
+std::string directoryOf(const std::string& path);
+
 }  // namespace zorv

@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::size_t kSuffixLength = 6;
 
-std::string directoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 bool isLetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }

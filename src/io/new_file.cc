@@ -15,16 +15,6 @@
 #include "io/pending_files.h"
 
 namespace zorv {
-namespace {
-
-std::string directoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-}  // namespace
 
 int syncDirectoryOf(const std::string& path) {
   const std::string directory = directoryOf(path);
